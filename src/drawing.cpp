@@ -1,0 +1,305 @@
+// drawing.cpp: everything the launcher paints. draw() repaints the whole 960x600 canvas
+// from the state record on every call, immediate mode: background bands, title, the
+// body of the current screen, then the button bar that the body declared with buttons().
+// Every text goes through text(), which renders, uploads and frees it within the call.
+
+#include "launcher.h"
+
+#include <cstdarg>
+#include <cstring>
+
+// [SECTION] Globals -----------------------------------------------------------------
+
+Button B[3];
+int NB;
+int FOCUS;
+
+const SDL_Color WHITE = {255, 255, 255, 255};
+const SDL_Color SOFT = {225, 220, 245, 255};
+const SDL_Color DIM = {190, 185, 215, 255};
+
+TTF_Font *F_TITLE;
+TTF_Font *F_BODY;
+TTF_Font *F_SMALL;
+TTF_Font *F_BUTTON;
+
+static const SDL_Color GOLD = {255, 204, 51, 255};  // progress fill and focus ring
+
+// [SECTION] Fonts and text ----------------------------------------------------------
+
+// Returns the first DejaVu Sans face that opens, BKF_FONTS first. Each call searches on
+// its own, so the regular and bold faces may come from different directories.
+TTF_Font *
+font(int bold, int size)
+{
+	static const char *dirs[] = {
+		nullptr,  // BKF_FONTS, rewritten at every call
+		"/usr/share/fonts/dejavu",
+		"/usr/share/fonts/truetype/dejavu",
+		"/usr/share/fonts/TTF",
+		"/usr/share/fonts/dejavu-sans-fonts",
+		nullptr,
+	};
+	char path[1100];
+
+	dirs[0] = env_or("BKF_FONTS", "/usr/share/fonts/dejavu");
+	for (const char **d = dirs; *d; d++) {
+		snprintf(path, sizeof path, "%.*s/%s", (int)sizeof path - 1, *d,
+			bold ? "DejaVuSans-Bold.ttf" : "DejaVuSans.ttf");
+		TTF_Font *f = TTF_OpenFont(path, size);
+		if (f)
+			return f;
+	}
+	return nullptr;
+}
+
+void
+load_fonts()
+{
+	F_TITLE = font(1, 40);
+	F_BODY = font(0, 24);
+	F_SMALL = font(0, 16);
+	F_BUTTON = font(1, 24);
+	if (!F_BODY)
+		fputs("launcher: no DejaVu Sans font found; text will be missing\n", stderr);
+}
+
+// Draws one formatted UTF-8 text with its top left corner at x, y. A wrap width of 0
+// draws one line, cut at x = 920 at its natural size; any other width wraps there.
+void
+text(TTF_Font *f, int x, int y, int wrap, SDL_Color c, const char *fmt, ...)
+{
+	char buf[1024];
+	va_list ap;
+
+	va_start(ap, fmt);
+	vsnprintf(buf, sizeof buf, fmt, ap);
+	va_end(ap);
+	if (!f || !buf[0])
+		return;
+
+	SDL_Surface *s = wrap ? TTF_RenderUTF8_Blended_Wrapped(f, buf, c, (Uint32)wrap)
+		: TTF_RenderUTF8_Blended(f, buf, c);
+	if (!s)
+		return;
+	SDL_Texture *t = SDL_CreateTextureFromSurface(R, s);
+	if (t) {
+		int w = s->w, h = s->h;
+		if (!wrap && 920 - x < w)
+			w = 920 - x;
+		if (w > 0) {
+			SDL_Rect src = {0, 0, w, h}, dst = {x, y, w, h};
+			(void)SDL_RenderCopy(R, t, &src, &dst);
+		}
+		SDL_DestroyTexture(t);
+	}
+	SDL_FreeSurface(s);
+}
+
+// [SECTION] Button bar --------------------------------------------------------------
+
+static void
+measure(const char *label, int *w, int *h)
+{
+	*w = *h = 0;
+	if (F_BUTTON)
+		(void)TTF_SizeUTF8(F_BUTTON, label, w, h);
+}
+
+// Declares the bar: n pairs of a label and an action code, leftmost first, laid out
+// from the right edge 912 leftwards. B holds three; a larger n keeps the first three
+// pairs, and n <= 0 leaves an empty bar with the focus untouched.
+void
+buttons(int n, ...)
+{
+	constexpr int cap = (int)(sizeof B / sizeof B[0]);
+	Button list[cap] = {};
+	va_list ap;
+
+	NB = 0;
+	if (n <= 0)
+		return;
+	if (n > cap)
+		n = cap;
+	va_start(ap, n);
+	for (int i = 0; i < n; i++) {
+		list[i].label = va_arg(ap, const char *);
+		list[i].action = va_arg(ap, int);
+	}
+	va_end(ap);
+
+	int right = 912;
+	for (int i = n - 1; i >= 0; i--) {
+		int lw, lh;
+		measure(list[i].label, &lw, &lh);
+		list[i].w = (lw < 116 ? 116 : lw) + 64;
+		list[i].h = 64;
+		list[i].x = right - list[i].w;
+		list[i].y = 488;
+		right = list[i].x - 20;
+	}
+	memcpy(B, list, sizeof list[0] * (size_t)n);
+	NB = n;
+	if (FOCUS >= NB)
+		FOCUS = NB - 1;
+}
+
+int
+hit(int x, int y)
+{
+	for (int i = 0; i < NB; i++) {
+		const Button *b = &B[i];
+		if (b->x <= x && x < b->x + b->w && b->y <= y && y < b->y + b->h)
+			return i;
+	}
+	return -1;
+}
+
+static void
+fill(int x, int y, int w, int h, SDL_Color c)
+{
+	SDL_Rect r = {x, y, w, h};
+	(void)SDL_SetRenderDrawColor(R, c.r, c.g, c.b, c.a);
+	(void)SDL_RenderFillRect(R, &r);
+}
+
+static void
+paint_bar()
+{
+	for (int i = 0; i < NB; i++) {
+		const Button *b = &B[i];
+		SDL_Color label;
+		if (i == FOCUS) {
+			fill(b->x - 4, b->y - 4, b->w + 8, b->h + 8, GOLD);
+			fill(b->x, b->y, b->w, b->h, {250, 250, 250, 255});
+			label = {40, 30, 80, 255};
+		} else {
+			fill(b->x, b->y, b->w, b->h, {60, 50, 100, 200});
+			label = {255, 255, 255, 255};
+		}
+		int lw, lh;
+		measure(b->label, &lw, &lh);
+		text(F_BUTTON, b->x + (b->w - lw) / 2, b->y + (b->h - lh) / 2, 0, label, "%s",
+			b->label);
+	}
+}
+
+// [SECTION] Screens -----------------------------------------------------------------
+
+// 150 bands of 4 pixels; the order of the double operations fixes the exact colours.
+static void
+background()
+{
+	for (int y = 0; y < 600; y += 4) {
+		double t = y / 600.0;
+		int r, g, b;
+		if (t < 0.5) {
+			r = (int)(64 + 2 * (86 * t));
+			g = (int)(56 + 2 * (14 * t));
+			b = (int)(140 + 2 * (-10 * t));
+		} else {
+			double u = t - 0.5;
+			r = (int)(150 - 2 * (120 * u));
+			g = (int)(70 - 2 * (36 * u));
+			b = (int)(130 - 2 * (60 * u));
+		}
+		fill(0, y, 960, 4, {(Uint8)r, (Uint8)g, (Uint8)b, 255});
+	}
+}
+
+// Width of the determinate fill. A fill past the canvas looks the same however long it
+// is, so the product is bounded in double before it is cut to an int.
+int
+fill_width(double progress)
+{
+	double w = progress * 864;
+	if (w > 960)
+		w = 960;
+	return (int)w;
+}
+
+static void
+working()
+{
+	if (S.steps)
+		text(F_BODY, 48, 112, 0, WHITE, "Step %d of %d: %s", S.step, S.steps, S.step_label);
+	else
+		text(F_BODY, 48, 112, 0, WHITE, "%s", S.step_label);
+
+	char clock[32];
+	Uint32 e = SDL_GetTicks() - S.started_ms;
+	snprintf(clock, sizeof clock, "%u:%02u", e / 60000, e / 1000 % 60);
+	int w = 0;
+	if (F_BODY)
+		(void)TTF_SizeUTF8(F_BODY, clock, &w, nullptr);
+	text(F_BODY, 912 - w, 112, 0, DIM, "%s", clock);
+
+	fill(48, 160, 864, 14, {30, 24, 60, 255});
+	if (S.progress >= 0) {
+		fill(48, 160, fill_width(S.progress), 14, GOLD);
+	} else {
+		unsigned f = SDL_GetTicks() / 4 % 1080;
+		unsigned start = f >= 216 ? f - 216 : 0;
+		unsigned end = f <= 864 ? f : 864;
+		if (start < end)
+			fill(48 + (int)start, 160, (int)(end - start), 14, GOLD);
+	}
+
+	text(F_SMALL, 48, 196, 0, DIM, "%s", S.last_line);
+	text(F_SMALL, 48, 510, 0, DIM, "You can leave it running; it needs no help.");
+	buttons(1, "Cancel", ACT_CANCEL);
+}
+
+static const char *
+title()
+{
+	if (S.state == CHECKING || S.state == READY || S.state == CRASHED)
+		return "Brackenfold";
+	return S.needs_disc ? "Set up Brackenfold" : "Updating Brackenfold";
+}
+
+void
+draw()
+{
+	background();
+	text(F_TITLE, 48, 48, 0, WHITE, "%s", title());
+
+	switch (S.state) {
+	case CHECKING:
+		text(F_BODY, 48, 112, 0, SOFT, "Checking the game\u2026");
+		NB = 0;
+		return;
+	case SETUP:
+		text(F_BODY, 48, 112, 864, SOFT,
+			"The game is built on this computer, once, before its first run. It downloads "
+			"the game's disc image and its 2.0 patch (630 MB), then builds the game from "
+			"them.\n\nThat takes 10 to 20 minutes and about 3 GB of space.");
+		buttons(2, "Quit", ACT_QUIT, "Download and Build", ACT_BUILD);
+		break;
+	case UPDATE:
+		text(F_BODY, 48, 112, 864, SOFT,
+			"This version needs the game rebuilt, which takes a few minutes. Your parks "
+			"and saves are kept.");
+		buttons(2, "Quit", ACT_QUIT, "Build", ACT_BUILD);
+		break;
+	case WORKING:
+		working();
+		break;
+	case FAILED:
+	case CRASHED:
+		text(F_BODY, 48, 112, 864, WHITE, "%s", S.msg);
+		text(F_SMALL, 48, 222, 864, DIM, "The logs are in %s", g_logs);
+		if (S.state == FAILED)
+			buttons(2, "Quit", ACT_QUIT, "Try Again", ACT_RETRY);
+		else
+			buttons(2, "Quit", ACT_QUIT, "Play Again", ACT_PLAY);
+		break;
+	case READY:
+		text(F_BODY, 48, 112, 0, SOFT, "Ready to play. Version 1.5.6.");
+		buttons(2, "Quit", ACT_QUIT, "Play", ACT_PLAY);
+		break;
+	default:
+		break;
+	}
+	paint_bar();
+}
