@@ -319,7 +319,11 @@ screenshot(const char *path)
 	SDL_FreeSurface(s);
 	if (!ok) {
 		fprintf(stderr, "launcher: cannot write %s\n", path);
-		(void)remove(path);
+		// Only the partial picture goes: a device such as /dev/full, or a link that
+		// led to it, is not the run's to delete.
+		struct stat st;
+		if (lstat(path, &st) == 0 && S_ISREG(st.st_mode))
+			(void)remove(path);
 		return 1;
 	}
 	return 0;
