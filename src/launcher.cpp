@@ -239,9 +239,7 @@ loop(int argc, char **argv)
 	for (int quit = 0; !quit;) {
 		SDL_Event e;
 		int wait = S.state == WORKING ? 50 : 250;
-		if (busy)
-			wait = 0;
-		if (SDL_WaitEventTimeout(&e, wait)) {
+		if (busy ? SDL_PollEvent(&e) : SDL_WaitEventTimeout(&e, wait)) {
 			quit = handle_event(&e, argc, argv);
 			while (SDL_PollEvent(&e) && !quit)
 				quit = handle_event(&e, argc, argv);
