@@ -12,7 +12,12 @@
       installer and game land in /app/share/brackenfold, where the launcher looks by
       default, and the installed installer answers the launcher's status query. Skipped
       (exit 77) while the source tree holds no stand-in installer.
+  install_check.py readme SOURCE
+      README.md shows every picture that scripts/shots makes and names every environment
+      variable that the launcher reads or sets, so that the README keeps up with both.
 """
+import glob
+import re
 import os
 import shutil
 import struct
@@ -183,13 +188,35 @@ def demo(build, source):
         shutil.rmtree(tmp, ignore_errors=True)
 
 
+def readme(source):
+    with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
+        text = f.read()
+    with open(os.path.join(source, "scripts/shots"), encoding="utf-8") as f:
+        screens = re.search(r"^screens=\((.*)\)$", f.read(), re.M).group(1).split()
+    check(screens, "scripts/shots names no screens")
+    shown = set(re.findall(r"!\[[^]]*\]\((docs/[^)]+\.png)\)", text))
+    for name in screens:
+        check("docs/%s.png" % name in shown, "README.md does not show docs/%s.png" % name)
+    for pic in shown:
+        check(os.path.isfile(os.path.join(source, pic)), "README.md shows a missing " + pic)
+    names = set()
+    for src in glob.glob(os.path.join(source, "src/*.cpp")):
+        with open(src, encoding="utf-8") as f:
+            names |= set(re.findall(r'\b(?:getenv|env_or|setenv)\("([A-Z_]+)"', f.read()))
+    check(len(names) >= 8, "found only %s in src/" % sorted(names))
+    for name in sorted(names):
+        check("`%s`" % name in text, "README.md does not name `%s`" % name)
+
+
 def main():
     if sys.argv[1] == "tree":
         tree(sys.argv[2], sys.argv[3], sys.argv[4])
     elif sys.argv[1] == "demo":
         demo(sys.argv[2], sys.argv[3])
+    elif sys.argv[1] == "readme":
+        readme(sys.argv[2])
     else:
-        sys.exit("usage: install_check.py tree|demo BUILD ...")
+        sys.exit("usage: install_check.py tree|demo|readme ...")
     print("%d failed" % len(FAILS) if FAILS else "ok")
     sys.exit(1 if FAILS else 0)
 
