@@ -13,6 +13,7 @@ import os
 import shutil
 import signal
 import sys
+import time
 import unittest
 
 import harness
@@ -27,8 +28,10 @@ RIGHT = (732, 488, 180, 64)
 CLOCK = (700, 100, 260, 50)
 TRACK = (48, 160, 864, 14)
 TITLE = (0, 0, 960, 100)
+# The bottom of the screen: the working screen's hint and every screen's buttons.
+BAR = (0, 470, 960, 100)
 
-GOLD = (255, 204, 51)
+GOLD = (255, 204, 51)  # the progress fill and the focus ring
 FACE = (250, 250, 250)
 TRACK_RGB = (30, 24, 60)
 
@@ -109,16 +112,55 @@ class WindowTest(unittest.TestCase):
         return lnc.wait_screen(shot(state, lnc.home), rect=rect, timeout=timeout,
                                name=name or state, skip=skip)
 
-    def assertFocused(self, img, rect, focused=True):
-        """The focused button has a light face inside a gold ring; others neither."""
-        x, y, w, h = rect
-        ring = img.px(x - 2, y + h // 2)
-        face = img.px(x + 3, y + 3)
-        if focused:
-            self.assertEqual((ring, face), (GOLD, FACE), "button at %d,%d not focused" % (x, y))
-        else:
-            self.assertNotEqual(ring, GOLD, "button at %d,%d has the ring" % (x, y))
-            self.assertNotEqual(face, FACE, "button at %d,%d has the light face" % (x, y))
+    def ring(self, img):
+        """The focus ring's runs of gold on a row through its top side, as (x0, x1)."""
+        y = 488 - 2
+        runs, x = [], 0
+        while x < 960:
+            if img.px(x, y) == GOLD:
+                x0 = x
+                while x < 960 and img.px(x, y) == GOLD:
+                    x += 1
+                runs.append((x0, x))
+            x += 1
+        return runs
+
+    def is_focused(self, img, side):
+        """True when exactly one button carries the ring and a light face, and it is
+        the right one (at the right margin) or the left one."""
+        runs = self.ring(img)
+        if len(runs) != 1:
+            return False
+        x0, x1 = runs[0]
+        if img.px(x0 + 7, 491) != FACE or img.px(x1 - 7, 491) != FACE:
+            return False
+        return (x1 == 912 + 4) == (side == "right")
+
+    def assertFocused(self, img, side):
+        self.assertTrue(self.is_focused(img, side), "the %s button is not the focused one"
+                        % side)
+
+    def focused(self, lnc, side, timeout=10):
+        """Waits until the button on side ("left", "right") is focused; returns the picture."""
+        def ok():
+            img = lnc.grab()
+            return img if img is not None and self.is_focused(img, side) else None
+        return harness.wait_for(ok, timeout, 0.05, "the %s button to be focused" % side)
+
+    def stays(self, cond, seconds=0.5, what="condition"):
+        """Asserts that cond() holds on every look for the given time: for what must
+        not happen after an input that has no visible effect of its own."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            self.assertTrue(cond(), what)
+            time.sleep(0.05)
+
+    def working(self, lnc, setup):
+        """Waits for the working screen: the title of a setup or an update, the hint
+        and the "Cancel" button, focused."""
+        title = shot("working" if setup else "update", lnc.home)
+        self.screen(lnc, "working", rect=BAR, name="working bar")
+        return lnc.wait_screen(title, rect=TITLE, name="working title")
 
     def fill_end(self, img):
         """The x just past the gold fill of the progress track (48 when empty)."""

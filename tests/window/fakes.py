@@ -30,9 +30,14 @@ from harness import PYTHON, write_program, wait_for
 HOLD_LIMIT = 60.0
 
 _PREAMBLE = r'''#!%(python)s
-import json, os, signal, subprocess, sys, time
+import ctypes, json, os, signal, subprocess, sys, time
 REC = %(rec)r
 CTL = %(ctl)r
+
+# Dies with the launcher: a fake never outlives a launcher that a test runner killed.
+ctypes.CDLL(None).prctl(1, signal.SIGKILL)
+if os.getppid() == 1:
+    sys.exit(98)
 
 def note(kind, **kw):
     kw["kind"] = kind
@@ -68,7 +73,8 @@ CHILD = None
 def grandchild():
     global CHILD
     CHILD = subprocess.Popen([sys.executable, "-c",
-        "import time\nfor _ in range(6000): time.sleep(0.01)"])
+        "import ctypes, signal, time\nctypes.CDLL(None).prctl(1, signal.SIGKILL)\n"
+        "for _ in range(6000): time.sleep(0.01)"])
     note("grandchild", pid=CHILD.pid, pgid=os.getpgid(CHILD.pid))
 
 def on_term(linger):
@@ -175,6 +181,11 @@ def alive(pid):
             return f.read().rsplit(")", 1)[1].split()[0] != "Z"
     except OSError:
         return False
+
+
+def gone(pid):
+    """True once pid has been reaped: not even a zombie is left."""
+    return not os.path.exists("/proc/%d" % pid)
 
 
 def log_bytes(home, name="install.log"):

@@ -5,7 +5,7 @@ focused, Return, the game in place of the hidden window, and the launcher's end.
 import os
 import unittest
 
-from base import CLOCK, RIGHT, TITLE, TRACK_RGB, WindowTest, alive, shot
+from base import CLOCK, TITLE, TRACK_RGB, WindowTest, alive, shot
 from fakes import log_bytes
 from harness import PYTHON, wait_for
 
@@ -36,7 +36,7 @@ class TypicalRoad(WindowTest):
         home = lnc.home
 
         img = self.screen(lnc, "update")
-        self.assertFocused(img, RIGHT)
+        self.assertFocused(img, "right")
         lnc.key("Return")
 
         # The working screen: step line, last line, a fill to half of the track.
@@ -54,7 +54,7 @@ class TypicalRoad(WindowTest):
         fk.release("sample")
 
         img = self.screen(lnc, "ready")
-        self.assertFocused(img, RIGHT)
+        self.assertFocused(img, "right")
         lnc.key("Return")
 
         game = fk.wait_record("game")
