@@ -236,7 +236,10 @@ working()
 
 	fill(48, 160, 864, 14, {30, 24, 60, 255});
 	if (S.progress >= 0) {
-		fill(48, 160, fill_width(S.progress), 14, GOLD);
+		// The software renderer paints an empty rectangle one pixel wide: skip it.
+		int fw = fill_width(S.progress);
+		if (fw > 0)
+			fill(48, 160, fw, 14, GOLD);
 	} else {
 		unsigned f = SDL_GetTicks() / 4 % 1080;
 		unsigned start = f >= 216 ? f - 216 : 0;
