@@ -1,3 +1,4 @@
 # The drawing area: the canvas read back pixel by pixel, in-process through draw() on
 # the dummy video driver, and through the screenshot mode of the real launcher.
 bkf_gtest(drawing_canvas AREA drawing test_drawing.cpp)
+bkf_gtest(drawing_working AREA drawing test_drawing_working.cpp)
