@@ -2,3 +2,4 @@
 # the dummy video driver, and through the screenshot mode of the real launcher.
 bkf_gtest(drawing_canvas AREA drawing test_drawing.cpp)
 bkf_gtest(drawing_working AREA drawing test_drawing_working.cpp)
+bkf_gtest(drawing_fonts AREA drawing test_drawing_fonts.cpp)
