@@ -62,11 +62,12 @@ resolve_dirs()
 }
 
 // Makes the directory and every missing parent; every error, an existing one included,
-// is ignored: a log that then cannot be opened is the only consequence.
+// is ignored: a log that then cannot be opened is the only consequence. The copy has
+// the room of g_logs, so that the logs directory of the longest g_home is made whole.
 void
 mkdirs(const char *path)
 {
-	char p[1024];
+	char p[sizeof g_logs];
 	snprintf(p, sizeof p, "%.*s", (int)sizeof p - 1, path);
 	if (!p[0])
 		return;

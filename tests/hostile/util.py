@@ -92,7 +92,8 @@ def group():
 
 def die(sig):
     resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
-    signal.signal(sig, signal.SIG_DFL)
+    if sig != signal.SIGKILL:
+        signal.signal(sig, signal.SIG_DFL)
     os.kill(os.getpid(), sig)
     time.sleep(10)
 
