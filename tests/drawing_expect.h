@@ -212,14 +212,12 @@ differ(const Uint32 (*a)[960], const Uint32 (*b)[960], int *fx = nullptr, int *f
 // The canvas as drawn, kept while the expected one is painted.
 inline Uint32 GOT[600][960];
 
-// Compares the canvas just drawn with what paint() makes of a canvas; on a difference
+// Compares the picture in GOT with what paint() makes of the canvas; on a difference
 // both pictures are saved under the test's temp dir and named in the failure.
 template <class Paint>
 inline void
-expect_canvas(const char *what, Paint paint)
+expect_got(const char *what, Paint paint)
 {
-	grab();
-	memcpy(GOT, PX, sizeof PX);
 	paint();
 	grab();
 	int x = 0, y = 0;
@@ -234,6 +232,16 @@ expect_canvas(const char *what, Paint paint)
 		<< "): got " << rgb_of(GOT[y][x]) << ", expected " << rgb(x, y) << ".\n  got: "
 		<< save((name + "-got").c_str(), GOT)
 		<< "\n  expected: " << save((name + "-expected").c_str());
+}
+
+// The same for the canvas just drawn.
+template <class Paint>
+inline void
+expect_canvas(const char *what, Paint paint)
+{
+	grab();
+	memcpy(GOT, PX, sizeof PX);
+	expect_got(what, paint);
 }
 
 // Clears the canvas to black.
