@@ -177,13 +177,13 @@ def render(state, env=None):
 
 
 class Display:
-    """A private Xvfb on the first free display; name is ":N"."""
+    """A private Xvfb (or $BKF_XVFB) on the first free display; name is ":N"."""
 
     def __enter__(self):
         r, w = os.pipe()
         self.proc = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(w), "-noreset", "-nolisten", "tcp",
-             "-screen", "0", "1280x800x24"],
+            [os.environ.get("BKF_XVFB") or "Xvfb", "-displayfd", str(w), "-noreset",
+             "-nolisten", "tcp", "-screen", "0", "1280x800x24"],
             pass_fds=[w], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             start_new_session=True, preexec_fn=_die_with_parent)
         os.close(w)
