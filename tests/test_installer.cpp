@@ -1,0 +1,758 @@
+// test_installer.cpp: the installer's child processes through fake installers: the
+// status query (its answers, its failures, its time limit, the command line and
+// environment it gets), the build run (environment, joined output, install.log, the
+// outcome table, one child at a time), cancelling through the process group, and the
+// bounded wait at shutdown.
+
+#include "fakes.h"
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+class Installer : public ::testing::Test {
+protected:
+	std::string dir, python, share, home;
+
+	void SetUp() override
+	{
+		launcher_reset();
+		(void)unsetenv("BKF_PGROUP");
+		(void)unsetenv("PYTHONUNBUFFERED");
+		dir = temp_dir("installer");
+		python = dir + "/bin/python3";
+		share = dir + "/share";
+		home = dir + "/home";
+		set_dirs(python, share, home);
+	}
+
+	void TearDown() override
+	{
+		launcher_reset();
+		remove_tree(dir);
+	}
+
+	// The fake interpreter: the installer's whole behaviour as an sh body.
+	// A body that starts with "#!" names its own interpreter.
+	void fake(const std::string &body)
+	{
+		if (body.rfind("#!", 0) == 0)
+			write_file(python, body, 0755);
+		else
+			write_sh(python, body);
+	}
+
+	// A real interpreter with a fake installer script where the command line points.
+	void fake_py(const std::string &body)
+	{
+		set_dirs("/usr/bin/python3", share, home);
+		write_file(share + "/src/bkf/tools/install/install.py", body);
+	}
+
+	std::string log() { return read_file(home + "/logs/install.log"); }
+};
+
+std::string
+cannot_run_status(const char *python)
+{
+	return std::string("The installer could not run (") + python +
+		"). Reinstalling the app may help.";
+}
+
+// [SECTION] Status query ------------------------------------------------------------
+
+struct StatusCase {
+	const char *name;
+	const char *body;  // sh body of the fake interpreter
+	int needs_disc;    // before the query
+	int state;
+	int needs_disc_after;
+};
+
+const StatusCase STATUS_CASES[] = {
+	{"both marks", "printf '%s' '{\"ready\": true, \"needs_disc\": true}'", 0, READY, 0},
+	{"ready keeps needs_disc", "printf '{\"ready\": true}'", 1, READY, 1},
+	{"ready mark without its space", "printf '{\"ready\":true}'", 1, UPDATE, 0},
+	{"needs-disc mark without its space", "printf '{\"ready\": false, \"needs_disc\":true}'",
+		0, UPDATE, 0},
+	{"ready false with needs-disc", "printf '{\"ready\": false, \"needs_disc\": true}\\n'", 0,
+		SETUP, 1},
+	{"empty object", "printf '{}'", 1, UPDATE, 0},
+	{"mark before a nested object", "printf '{\"ready\": true, \"build\": {\"age\": 3}}'", 0,
+		UPDATE, 0},
+	{"text before the object", "echo 'checking the game'; echo 'still'; printf '{\"ready\": true}'",
+		0, READY, 0},
+	{"text after the object holding a {", "printf '{\"ready\": true}\\nlog {x}\\n'", 0, UPDATE, 0},
+	{"text after the object without {", "printf '{\"ready\": true}\\nbye\\n'", 0, READY, 0},
+	{"answer split across writes", "printf '{\"rea'; sleep 0.05; printf 'dy\": true}'", 0,
+		READY, 0},
+	{"valid answer, exit status 1", "printf '{\"ready\": true}'; exit 1", 0, FAILED, 0},
+	{"valid answer, exit status 127", "printf '{\"ready\": true}'; exit 127", 0, FAILED, 0},
+	{"no {", "echo 'Traceback: something went wrong'", 0, FAILED, 0},
+	{"no output at all", "exit 0", 0, FAILED, 0},
+	{"a NUL before the answer", "printf 'x\\000{\"ready\": true}'", 0, FAILED, 0},
+	{"a NUL after the answer hides what follows", "printf '{\"ready\": true}\\000{}'", 0, READY,
+		0},
+	{"answer past 4095 bytes", "head -c 4095 /dev/zero | tr '\\000' x; printf '{\"ready\": true}'",
+		0, FAILED, 0},
+	{"mark ends at byte 4095", "head -c 4081 /dev/zero | tr '\\000' x; printf '{\"ready\": true}'",
+		0, READY, 0},
+	{"mark cut at byte 4095", "head -c 4082 /dev/zero | tr '\\000' x; printf '{\"ready\": true}'",
+		0, UPDATE, 0},
+	{"answer, then a long tail", "printf '{\"ready\": true}'; head -c 100000 /dev/zero; exit 0", 0,
+		READY, 0},
+	{"killed by a signal after answering", "printf '{\"ready\": true}'; kill -KILL $$", 0, FAILED,
+		0},
+	{"ended by SIGTERM", "printf '{\"ready\": true}'; kill -TERM $$", 0, FAILED, 0},
+	{"standard error ignored", "printf '{\"ready\": true}' >&2; printf '{}'", 0, UPDATE, 0},
+	{"only standard error", "printf '{\"ready\": true}' >&2", 0, FAILED, 0},
+	{"% conversions in the answer", "printf '%s' '%s%n%x {\"ready\": true, \"x\": \"%n\"}'", 0,
+		READY, 0},
+};
+
+TEST_F(Installer, StatusAnswers)
+{
+	for (const StatusCase &c : STATUS_CASES) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(python, share, home);
+		fake(c.body);
+		S.needs_disc = c.needs_disc;
+		snprintf(S.msg, sizeof S.msg, "%s", "untouched");
+		check_status();
+		EXPECT_EQ(S.state, c.state);
+		EXPECT_EQ(S.needs_disc, c.needs_disc_after);
+		if (c.state == FAILED)
+			EXPECT_STREQ(S.msg, cannot_run_status(g_python).c_str());
+		else
+			EXPECT_STREQ(S.msg, "untouched");
+		EXPECT_EQ(S.pid, 0);
+		EXPECT_EQ(S.fd, -1);
+		int st;
+		errno = 0;
+		EXPECT_EQ(waitpid(-1, &st, WNOHANG), -1) << "a child is left behind";
+		EXPECT_EQ(errno, ECHILD);
+	}
+}
+
+// An interpreter that cannot be run: the message names it, cut at 300 bytes.
+TEST_F(Installer, StatusInterpreterCannotRun)
+{
+	std::string missing = dir + "/no/such/python3";
+	std::string noexec = dir + "/bin/python-noexec";
+	write_file(noexec, "#!/bin/sh\nprintf '{\"ready\": true}'\n", 0644);
+	std::string longpath = dir + "/" + std::string(1000, 'p');
+	struct {
+		const char *name;
+		std::string python;
+		std::string msg;
+	} cases[] = {
+		{"missing", missing, cannot_run_status(missing.c_str())},
+		{"not executable", noexec, cannot_run_status(noexec.c_str())},
+		{"a directory", dir, cannot_run_status(dir.c_str())},
+		{"a 1000-byte path", longpath, cannot_run_status(longpath.substr(0, 300).c_str())},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(c.python, share, home);
+		check_status();
+		EXPECT_EQ(S.state, FAILED);
+		EXPECT_EQ(std::string(S.msg), c.msg);
+	}
+}
+
+// The status query's command line: nine entries, the script and recompiler paths from
+// g_share, g_home as the destination; its environment is the launcher's own, without
+// the build run's two variables; standard error is /dev/null; no descriptor of the
+// launcher's leaks in.
+TEST_F(Installer, StatusCommandLineAndEnvironment)
+{
+	std::string rec = dir + "/rec";
+	fake("printf '%s\\n' \"$0\" \"$@\" > " + rec + ".argv\n"
+		"env > " + rec + ".env\n"
+		"readlink /proc/$$/fd/2 > " + rec + ".err\n"
+		"ls /proc/$$/fd > " + rec + ".fds\n"
+		"printf '{\"ready\": true}'\n");
+	ASSERT_EQ(setenv("BKF_TEST_MARK", "inherited", 1), 0);
+	ASSERT_EQ(dup2(open("/dev/null", O_RDONLY), 57), 57);  // an open descriptor of the launcher
+	check_status();
+	(void)close(57);
+	(void)unsetenv("BKF_TEST_MARK");
+	EXPECT_EQ(S.state, READY);
+
+	EXPECT_EQ(read_file(rec + ".argv"), python + "\n-I\n" + share +
+		"/src/bkf/tools/install/install.py\n--dest\n" + home + "\n--korvex\n" + share +
+		"/src/korvex\n--status\n");
+	std::string env = "\n" + read_file(rec + ".env");
+	EXPECT_NE(env.find("\nBKF_TEST_MARK=inherited\n"), std::string::npos);
+	EXPECT_EQ(env.find("\nBKF_PGROUP="), std::string::npos);
+	EXPECT_EQ(env.find("\nPYTHONUNBUFFERED="), std::string::npos);
+	EXPECT_EQ(read_file(rec + ".err"), "/dev/null\n");
+	EXPECT_EQ(("\n" + read_file(rec + ".fds")).find("\n57\n"), std::string::npos);
+}
+
+// The vector itself: the mode in entry 7, the null in entry 8, both paths bounded.
+TEST_F(Installer, InstallArgv)
+{
+	const char *argv[9];
+	install_argv(argv, "--download");
+	EXPECT_EQ(argv[0], g_python);
+	EXPECT_STREQ(argv[1], "-I");
+	EXPECT_EQ(std::string(argv[2]), share + "/src/bkf/tools/install/install.py");
+	EXPECT_STREQ(argv[3], "--dest");
+	EXPECT_EQ(argv[4], g_home);
+	EXPECT_STREQ(argv[5], "--korvex");
+	EXPECT_EQ(std::string(argv[6]), share + "/src/korvex");
+	EXPECT_STREQ(argv[7], "--download");
+	EXPECT_EQ(argv[8], nullptr);
+
+	std::string longshare(1023, 's');
+	set_dirs(python, longshare, home);
+	install_argv(argv, "--status");
+	EXPECT_EQ(std::string(argv[2]), (longshare + "/src/bkf/tools/install/install.py").substr(0, 1199));
+	EXPECT_EQ(std::string(argv[6]), (longshare + "/src/korvex").substr(0, 1199));
+	EXPECT_STREQ(argv[7], "--status");
+}
+
+// A real interpreter runs the script where the command line points, with "-I".
+TEST_F(Installer, StatusThroughRealInterpreter)
+{
+	fake_py("import sys\n"
+		"ok = sys.argv[1:] == ['--dest', '" + home + "', '--korvex', '" + share +
+		"/src/korvex', '--status'] and sys.flags.isolated\n"
+		"print('{\"ready\": false, \"needs_disc\": %s}' % ('true' if ok else 'false'))\n");
+	check_status();
+	EXPECT_EQ(S.state, SETUP);
+	EXPECT_EQ(S.needs_disc, 1);
+}
+
+// An installer that never answers, or answers and never exits, is killed and reaped
+// once the (here lowered) limit has passed, and the query counts as failed.
+TEST_F(Installer, StatusTimeLimit)
+{
+	std::string pidfile = dir + "/pid";
+	struct {
+		const char *name;
+		std::string body;
+	} cases[] = {
+		{"silent", "echo $$ > " + pidfile + "\nexec sleep 30\n"},
+		{"half an answer", "echo $$ > " + pidfile + "\nprintf '{\"rea'\nexec sleep 30\n"},
+		{"answers, closes its output, lingers",
+			"echo $$ > " + pidfile + "\nprintf '{\"ready\": true}'\nexec >&-\nexec sleep 30\n"},
+		{"ignores SIGTERM", "trap '' TERM\necho $$ > " + pidfile + "\nexec sleep 30\n"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(python, share, home);
+		(void)remove(pidfile.c_str());
+		STATUS_LIMIT_MS = 300;
+		fake(c.body);
+		check_status();
+		EXPECT_EQ(S.state, FAILED);
+		EXPECT_STREQ(S.msg, cannot_run_status(g_python).c_str());
+		pid_t pid = read_pid(pidfile);
+		ASSERT_GT(pid, 0);
+		EXPECT_TRUE(reaped(pid)) << "the status child is left as a zombie or still runs";
+		EXPECT_TRUE(dead(pid));
+	}
+}
+
+// [SECTION] Build run ---------------------------------------------------------------
+
+// The child gets BKF_PGROUP=1 and PYTHONUNBUFFERED=1, replacing values present; the
+// launcher's own environment stays as it was. The command line ends in "--download".
+TEST_F(Installer, BuildEnvironmentAndCommandLine)
+{
+	std::string rec = dir + "/rec";
+	struct {
+		const char *name;
+		const char *pgroup, *unbuffered;  // in the launcher's environment; null: unset
+	} cases[] = {
+		{"both unset", nullptr, nullptr},
+		{"both present", "0", "no"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(python, share, home);
+		if (c.pgroup) {
+			ASSERT_EQ(setenv("BKF_PGROUP", c.pgroup, 1), 0);
+		}
+		if (c.unbuffered) {
+			ASSERT_EQ(setenv("PYTHONUNBUFFERED", c.unbuffered, 1), 0);
+		}
+		fake("printf '%s\\n' \"$0\" \"$@\" > " + rec + ".argv\n"
+			"env > " + rec + ".env\n"
+			"ls /proc/$$/fd > " + rec + ".fds\n");
+		ASSERT_EQ(dup2(open("/dev/null", O_RDONLY), 57), 57);
+		start_build();
+		(void)close(57);
+		ASSERT_TRUE(drain_build());
+		EXPECT_EQ(S.state, READY);
+
+		EXPECT_EQ(read_file(rec + ".argv"), python + "\n-I\n" + share +
+			"/src/bkf/tools/install/install.py\n--dest\n" + home + "\n--korvex\n" + share +
+			"/src/korvex\n--download\n");
+		std::string env = "\n" + read_file(rec + ".env");
+		EXPECT_NE(env.find("\nBKF_PGROUP=1\n"), std::string::npos);
+		EXPECT_NE(env.find("\nPYTHONUNBUFFERED=1\n"), std::string::npos);
+		EXPECT_EQ(("\n" + read_file(rec + ".fds")).find("\n57\n"), std::string::npos);
+
+		const char *pg = getenv("BKF_PGROUP"), *ub = getenv("PYTHONUNBUFFERED");
+		EXPECT_STREQ(pg ? pg : "<unset>", c.pgroup ? c.pgroup : "<unset>");
+		EXPECT_STREQ(ub ? ub : "<unset>", c.unbuffered ? c.unbuffered : "<unset>");
+		(void)unsetenv("BKF_PGROUP");
+		(void)unsetenv("PYTHONUNBUFFERED");
+	}
+}
+
+// Standard output and standard error share one pipe: their lines arrive in the order
+// written, and the log holds them so.
+TEST_F(Installer, BuildJoinsOutputAndErrorInOrder)
+{
+	fake("echo one\necho two >&2\necho three\necho '@step 1 2 four' >&2\necho five >&2\n");
+	start_build();
+	ASSERT_TRUE(drain_build());
+	EXPECT_EQ(log(), "one\ntwo\nthree\n@step 1 2 four\nfive\n");
+	EXPECT_STREQ(S.last_line, "five");
+	EXPECT_STREQ(S.step_label, "four");
+	EXPECT_EQ(S.state, READY);
+}
+
+// install.log holds every byte as read: carriage returns, NULs, bytes that are no
+// UTF-8, protocol lines, a line past the assembly limit, and an unfinished last line,
+// which reaches the log only.
+TEST_F(Installer, BuildLogHoldsExactlyTheBytes)
+{
+	static const char odd[] = "\0\xff\xfe %s%n\n";  // a NUL, bytes that are no UTF-8, conversions
+	std::vector<std::string> chunks = {
+		"@step 1 3 Fetch\r\n", "[1/4] comp", "iling a.c\n", std::string(odd, sizeof odd - 1),
+		std::string(9000, 'x') + "\n", "@progress 0.5\r\n@done\n", "done here\n",
+		"tail without a newline"};
+	std::string script = "import os, sys, time\nfor c in [";
+	std::string all;
+	for (const std::string &c : chunks) {
+		script += "bytes.fromhex('";
+		for (unsigned char b : c) {
+			char hex[3];
+			snprintf(hex, sizeof hex, "%02x", b);
+			script += hex;
+		}
+		script += "'),";
+		all += c;
+	}
+	script += "]:\n    os.write(1, c)\n    time.sleep(0.01)\n";
+	fake_py(script);
+	start_build();
+	ASSERT_TRUE(drain_build());
+	EXPECT_EQ(S.state, READY);
+	std::string got = log();
+	EXPECT_EQ(got.size(), all.size());
+	EXPECT_TRUE(got == all) << "install.log differs from what the installer wrote";
+	EXPECT_STREQ(S.last_line, "done here");
+	EXPECT_EQ(S.step, 1);
+	EXPECT_EQ(S.progress, 0.5);
+	EXPECT_EQ(S.line_len, strlen("tail without a newline"));
+}
+
+// Each start truncates the log, so it holds the latest run only; the log is flushed at
+// every read, so it is complete while the installer still runs.
+TEST_F(Installer, BuildLogTruncatedFlushed)
+{
+	write_file(home + "/logs/install.log", std::string(10000, 'o'));
+	std::string go = dir + "/go", runs = dir + "/runs";
+	fake("n=$(cat " + runs + " 2>/dev/null || echo 0); n=$((n+1)); echo $n > " + runs + "\n"
+		"echo \"run $n\"\n"
+		"while [ ! -e " + go + " ]; do sleep 0.01; done\n");
+	for (int run = 1; run <= 2; run++) {
+		SCOPED_TRACE(run);
+		(void)remove(go.c_str());
+		start_build();
+		std::string want = "run " + std::to_string(run);
+		ASSERT_TRUE(pump_until([&] { return want == S.last_line; }));
+		EXPECT_EQ(log(), want + "\n") << "not flushed, or not truncated";
+		write_file(go, "");
+		ASSERT_TRUE(drain_build());
+		EXPECT_EQ(log(), want + "\n");
+		EXPECT_EQ(S.log, nullptr);
+	}
+}
+
+// A log that cannot be opened: the run goes on without it.
+TEST_F(Installer, BuildWithoutLog)
+{
+	write_file(home + "/logs", "a file where the logs directory should be");
+	fake("echo '@step 1 1 Working'\necho hello\n");
+	start_build();
+	EXPECT_EQ(S.log, nullptr);
+	ASSERT_TRUE(drain_build());
+	EXPECT_EQ(S.state, READY);
+	EXPECT_STREQ(S.last_line, "hello");
+}
+
+// pump_build() returns at once with nothing to read, reads for at most PUMP_LIMIT_MS
+// (here 0: a single read), and says whether it read output.
+TEST_F(Installer, PumpReturnsAndBounds)
+{
+	EXPECT_EQ(pump_build(), 0) << "no pipe open";
+	std::string go = dir + "/go";
+	fake("while [ ! -e " + go + " ]; do sleep 0.01; done\n"
+		"head -c 200000 /dev/zero | tr '\\000' x\necho\necho flood over\n");
+	start_build();
+	EXPECT_EQ(pump_build(), 0) << "nothing written yet";
+	EXPECT_EQ(S.state, WORKING);
+	write_file(go, "");
+	struct pollfd p = {S.fd, POLLIN, 0};
+	ASSERT_EQ(poll(&p, 1, (int)WATCHDOG_MS), 1);
+	PUMP_LIMIT_MS = 0;
+	EXPECT_NE(pump_build(), 0);
+	EXPECT_GE(S.fd, 0) << "one call drained the whole flood";
+	EXPECT_LE(log().size(), 4096u);
+	PUMP_LIMIT_MS = 40;
+	ASSERT_TRUE(drain_build());
+	EXPECT_EQ(log().size(), 200000u + 1 + strlen("flood over\n"));
+	EXPECT_STREQ(S.last_line, "flood over");
+}
+
+// The outcome table: how the installer ends, whether an error line came and whether
+// the user cancelled decide the screen.
+struct OutcomeCase {
+	const char *name;
+	const char *body;     // the fake's sh body; "up" marks the moment to cancel
+	int cancel;
+	int needs_disc;       // before the start
+	int state;
+	const char *msg;      // null: the message from before the start stays
+	int needs_disc_after;
+};
+
+// Installers that say "up" and then wait to be cancelled, ending with a chosen status
+// on SIGTERM. (Python: a trap in sh can miss a signal that arrives just before "wait".)
+#define WAITING(first, status) \
+	"#!/usr/bin/python3\nimport signal, sys, time\n" first \
+	"signal.signal(signal.SIGTERM, lambda *a: sys.exit(" status "))\n" \
+	"print('up', flush=True)\ntime.sleep(60)\n"
+constexpr const char *WAITS = WAITING("", "0");
+constexpr const char *WAITS3 = WAITING("", "3");
+constexpr const char *ERROR_WAITS = WAITING("print('@error broke', flush=True)\n", "1");
+
+const OutcomeCase OUTCOMES[] = {
+	{"exit 0", "echo built\nexit 0", 0, 1, READY, nullptr, 0},
+	{"exit 2", "exit 2", 0, 0, FAILED, "The build stopped (exit 2). Its log has the details.", 0},
+	{"exit 255", "exit 255", 0, 1, FAILED,
+		"The build stopped (exit 255). Its log has the details.", 1},
+	{"SIGKILL", "echo dying\nkill -KILL $$", 0, 0, FAILED,
+		"The build stopped (signal 9). Its log has the details.", 0},
+	{"SIGTERM", "kill -TERM $$", 0, 0, FAILED,
+		"The build stopped (signal 15). Its log has the details.", 0},
+	{"@error then 1", "echo '@error The disc image did not download.'\nexit 1", 0, 0, FAILED,
+		"The disc image did not download.", 0},
+	{"@error then a signal", "echo '@error Out of space.'\nkill -KILL $$", 0, 0, FAILED,
+		"Out of space.", 0},
+	{"@error then 0", "echo '@error only a warning'\nexit 0", 0, 1, READY, "only a warning", 0},
+	{"two @error lines then 1", "echo '@error first'\necho '@error second'\nexit 1", 0, 0, FAILED,
+		"second", 0},
+	{"@error without its space then 1", "echo '@error'\nexit 1", 0, 0, FAILED,
+		"The build stopped (exit 1). Its log has the details.", 0},
+	{"cancel then 0, first setup", WAITS, 1, 1, SETUP, nullptr, 1},
+	{"cancel then 0, update", WAITS, 1, 0, UPDATE, nullptr, 0},
+	{"cancel then 3", WAITS3, 1, 1, SETUP, nullptr, 1},
+	{"cancel after an @error line", ERROR_WAITS, 1, 0, UPDATE, "broke", 0},
+};
+
+TEST_F(Installer, BuildOutcomes)
+{
+	for (const OutcomeCase &c : OUTCOMES) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(python, share, home);
+		fake(c.body);
+		S.state = c.needs_disc ? SETUP : UPDATE;
+		S.needs_disc = c.needs_disc;
+		snprintf(S.msg, sizeof S.msg, "%s", "from before");
+		start_build();
+		ASSERT_EQ(S.state, WORKING);
+		ASSERT_GT(S.pid, 0);
+		if (c.cancel) {
+			ASSERT_TRUE(pump_until([] { return !strcmp(S.last_line, "up"); }));
+			cancel_build();
+			EXPECT_EQ(S.cancelled, 1);
+		}
+		pid_t pid = S.pid;
+		ASSERT_TRUE(drain_build());
+		EXPECT_EQ(S.state, c.state);
+		EXPECT_STREQ(S.msg, c.msg ? c.msg : "from before");
+		EXPECT_EQ(S.needs_disc, c.needs_disc_after);
+		EXPECT_EQ(S.pid, 0);
+		EXPECT_EQ(S.fd, -1);
+		EXPECT_EQ(S.log, nullptr);
+		EXPECT_TRUE(reaped(pid));
+	}
+}
+
+// An interpreter that cannot run: its child's own error line sets the message, and
+// reaches the log.
+TEST_F(Installer, BuildInterpreterCannotRun)
+{
+	std::string missing = dir + "/no/such/python3";
+	std::string noexec = dir + "/bin/python-noexec";
+	write_file(noexec, "#!/bin/sh\nexit 0\n", 0644);
+	struct {
+		const char *name;
+		std::string python, why;
+	} cases[] = {
+		{"missing", missing, "No such file or directory"},
+		{"not executable", noexec, "Permission denied"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(c.python, share, home);
+		S.state = UPDATE;
+		start_build();
+		ASSERT_TRUE(drain_build());
+		std::string msg = "cannot run " + c.python + ": " + c.why;
+		EXPECT_EQ(S.state, FAILED);
+		EXPECT_EQ(std::string(S.msg), msg);
+		EXPECT_EQ(log(), "@error " + msg + "\n");
+	}
+}
+
+// "Try Again" from the failure screen with no data directory makes the run a
+// first-time setup; from other screens, or with the directory there, needs_disc stays.
+TEST_F(Installer, RetryWithoutDataDirectory)
+{
+	struct {
+		const char *name;
+		int state, home_exists, needs_disc, needs_disc_started, after_cancel;
+	} cases[] = {
+		{"failed, no data dir", FAILED, 0, 0, 1, SETUP},
+		{"failed, data dir there", FAILED, 1, 0, 0, UPDATE},
+		{"failed, no data dir, already setup", FAILED, 0, 1, 1, SETUP},
+		{"update, no data dir", UPDATE, 0, 0, 0, UPDATE},
+	};
+	fake(WAITS);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(python, share, home);
+		remove_tree(home);
+		if (c.home_exists)
+			make_dirs(home);
+		S.state = c.state;
+		S.needs_disc = c.needs_disc;
+		start_build();
+		EXPECT_EQ(S.needs_disc, c.needs_disc_started);
+		EXPECT_TRUE(exists(home + "/logs/install.log"));
+		ASSERT_TRUE(pump_until([] { return !strcmp(S.last_line, "up"); }));
+		cancel_build();
+		ASSERT_TRUE(drain_build());
+		EXPECT_EQ(S.state, c.after_cancel);
+	}
+}
+
+// While a child is recorded no second one starts: a second activation in one batch,
+// or "Try Again" while an errored installer still runs, leaves the first run, its
+// pipe and its log alone.
+TEST_F(Installer, OneChildAtATime)
+{
+	std::string go = dir + "/go", runs = dir + "/runs";
+	fake("echo started >> " + runs + "\n"
+		"echo '@error The patch is damaged.'\n"
+		"while [ ! -e " + go + " ]; do sleep 0.01; done\n"
+		"echo after\nexit 1\n");
+	S.state = UPDATE;
+	start_build();
+	pid_t pid = S.pid;
+	int fd = S.fd;
+	FILE *log_stream = S.log;
+	start_build();
+	EXPECT_EQ(act(ACT_BUILD, 0, nullptr), 0);
+	EXPECT_EQ(S.pid, pid);
+	EXPECT_EQ(S.fd, fd);
+	EXPECT_EQ(S.log, log_stream);
+
+	ASSERT_TRUE(pump_until([] { return S.state == FAILED; }));
+	EXPECT_STREQ(S.msg, "The patch is damaged.");
+	EXPECT_EQ(S.pid, pid) << "the errored installer still runs";
+	EXPECT_EQ(act(ACT_RETRY, 0, nullptr), 0);
+	EXPECT_EQ(S.pid, pid);
+	EXPECT_EQ(S.state, FAILED);
+	EXPECT_EQ(log(), "@error The patch is damaged.\n") << "the refused start truncated the log";
+
+	write_file(go, "");
+	ASSERT_TRUE(drain_build());
+	EXPECT_EQ(read_file(runs), "started\n");
+	EXPECT_EQ(S.state, FAILED);
+	EXPECT_STREQ(S.msg, "The patch is damaged.");
+	EXPECT_STREQ(S.last_line, "after");
+
+	// Once the run has ended, "Try Again" starts the next one.
+	(void)remove(go.c_str());
+	write_file(go, "");
+	EXPECT_EQ(act(ACT_RETRY, 0, nullptr), 0);
+	EXPECT_GT(S.pid, 0);
+	EXPECT_NE(S.pid, pid);
+	ASSERT_TRUE(drain_build());
+	EXPECT_EQ(read_file(runs), "started\nstarted\n");
+}
+
+// [SECTION] Cancel ------------------------------------------------------------------
+
+// stat(5) of a process: its process group.
+pid_t
+pgid_of(pid_t pid)
+{
+	std::string st = read_file("/proc/" + std::to_string(pid) + "/stat");
+	size_t paren = st.rfind(')');
+	if (paren == std::string::npos)
+		return -1;
+	char state;
+	int ppid, pgrp;
+	if (sscanf(st.c_str() + paren + 1, " %c %d %d", &state, &ppid, &pgrp) != 3)
+		return -1;
+	return pgrp;
+}
+
+// The installer makes its group when BKF_PGROUP is "1" and starts a sleeping
+// grandchild in it; SIGTERM to the group ends both.
+TEST_F(Installer, CancelReachesTheGroup)
+{
+	std::string pids = dir + "/pids";
+	fake_py("import os, subprocess, sys, time\n"
+		"if os.environ.get('BKF_PGROUP') == '1':\n"
+		"    os.setpgid(0, 0)\n"
+		"g = subprocess.Popen(['sleep', '60'])\n"
+		"open('" + pids + ".tmp', 'w').write('%d %d\\n' % (os.getpid(), g.pid))\n"
+		"os.rename('" + pids + ".tmp', '" + pids + "')\n"
+		"print('up', flush=True)\n"
+		"time.sleep(60)\n");
+	S.state = UPDATE;
+	start_build();
+	ASSERT_TRUE(pump_until([] { return !strcmp(S.last_line, "up"); }));
+	int installer = 0, grandchild = 0;
+	ASSERT_EQ(sscanf(read_file(pids).c_str(), "%d %d", &installer, &grandchild), 2);
+	EXPECT_EQ(installer, S.pid);
+	EXPECT_EQ(pgid_of(installer), installer);
+	EXPECT_EQ(pgid_of(grandchild), installer);
+	cancel_build();
+	ASSERT_TRUE(drain_build()) << "the grandchild kept the pipe open: SIGTERM missed it";
+	EXPECT_EQ(S.state, UPDATE);
+	EXPECT_TRUE(reaped(installer));
+	EXPECT_TRUE(wait_for([&] { return dead(grandchild); }, 5000));
+}
+
+// When no group of the installer's exists (it has not made one yet, or never does),
+// SIGTERM goes to the installer itself.
+TEST_F(Installer, CancelWithoutGroup)
+{
+	struct {
+		const char *name;
+		int wait_up;  // cancel only once the installer said "up"
+		const char *python;
+	} cases[] = {
+		{"installer that never makes a group", 1, nullptr},
+		{"cancel right after the start", 0, "/usr/bin/python3"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(python, share, home);
+		if (c.python)
+			fake_py("import os, time\nos.setpgid(0, 0)\nprint('up', flush=True)\ntime.sleep(60)\n");
+		else
+			fake("echo up\nexec sleep 60\n");
+		S.state = SETUP;
+		S.needs_disc = 1;
+		start_build();
+		pid_t pid = S.pid;
+		if (c.wait_up) {
+			ASSERT_TRUE(pump_until([] { return !strcmp(S.last_line, "up"); }));
+			EXPECT_EQ(pgid_of(pid), getpgrp()) << "the fake was to stay in the launcher's group";
+		}
+		cancel_build();
+		ASSERT_TRUE(drain_build(10000)) << "SIGTERM did not reach the installer";
+		EXPECT_EQ(S.state, SETUP);
+		EXPECT_TRUE(reaped(pid));
+	}
+}
+
+// With no child recorded, cancelling sends nothing (a kill of group 0 would end the
+// launcher itself) and leaves the flag as it is.
+TEST_F(Installer, CancelWithoutChild)
+{
+	for (int flag = 0; flag <= 1; flag++) {
+		SCOPED_TRACE(flag);
+		reset_state();
+		S.state = UPDATE;
+		S.cancelled = flag;
+		cancel_build();
+		EXPECT_EQ(act(ACT_CANCEL, 0, nullptr), 0);
+		EXPECT_EQ(S.cancelled, flag);
+		EXPECT_EQ(S.state, UPDATE);
+	}
+}
+
+// [SECTION] Shutdown ----------------------------------------------------------------
+
+// A child still recorded at the end is waited for without draining its pipe, and one
+// that outlives SHUTDOWN_LIMIT_MS (here lowered) is killed with its group and reaped.
+TEST_F(Installer, ShutdownIsBounded)
+{
+	std::string pidfile = dir + "/pid", gpid = dir + "/gpid";
+	struct {
+		const char *name;
+		std::string body;  // sh body, or a Python script when it starts with "import"
+		Uint32 limit;
+	} cases[] = {
+		{"ignores SIGTERM and keeps writing",
+			"trap '' TERM\necho $$ > " + pidfile + "\necho up\nwhile :; do echo spam; done\n", 300},
+		{"blocked on a full pipe",
+			"echo $$ > " + pidfile + "\necho up\nhead -c 1000000 /dev/zero\nexec sleep 60\n", 300},
+		{"after an @error line, still running",
+			"echo $$ > " + pidfile + "\necho '@error broken'\necho up\nexec sleep 60\n", 300},
+		{"ends once its pipe is closed",
+			"echo $$ > " + pidfile + "\necho up\nwhile echo more; do :; done\nexit 0\n", 5000},
+		{"a grandchild in its group",
+			"import os, signal, subprocess, time\n"
+			"signal.signal(signal.SIGTERM, signal.SIG_IGN)\n"
+			"os.setpgid(0, 0)\n"
+			"g = subprocess.Popen(['sleep', '60'], stdout=subprocess.DEVNULL)\n"
+			"open('" + gpid + "', 'w').write(str(g.pid))\n"
+			"open('" + pidfile + "', 'w').write(str(os.getpid()))\n"
+			"print('up', flush=True)\n"
+			"time.sleep(60)\n", 300},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(python, share, home);
+		(void)remove(gpid.c_str());
+		(void)remove(pidfile.c_str());
+		if (c.body.rfind("import", 0) == 0)
+			fake_py(c.body);
+		else
+			fake(c.body);
+		S.state = UPDATE;
+		start_build();
+		ASSERT_TRUE(wait_for([&] { return read_pid(pidfile) > 0; }));
+		(void)pump_build();
+		pid_t pid = read_pid(pidfile);
+		ASSERT_EQ(pid, S.pid);
+		SHUTDOWN_LIMIT_MS = c.limit;
+		end_build();
+		EXPECT_EQ(S.pid, 0);
+		EXPECT_EQ(S.fd, -1);
+		EXPECT_EQ(S.log, nullptr);
+		EXPECT_TRUE(reaped(pid));
+		if (exists(gpid)) {
+			pid_t g = read_pid(gpid);
+			EXPECT_TRUE(wait_for([&] { return dead(g); }, 5000)) << "grandchild survived";
+		}
+	}
+}
+
+}  // namespace
