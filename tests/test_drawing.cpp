@@ -261,26 +261,38 @@ const char LONG_LINE[] =
 // lands at 920 or right of it.
 TEST_F(Text, SingleLineIsCutAt920)
 {
-	int natural = 0;
-	(void)TTF_SizeUTF8(F_BODY, LONG_LINE, &natural, nullptr);
-	for (int x : {48, 300, 919, 920, 950, -40}) {
-		SCOPED_TRACE(::testing::Message() << "text at x = " << x);
-		ASSERT_GT(x + natural, 920) << "the line must be wider than its room";
+	std::string blocks;  // ink in every column, so that a cut one pixel off shows
+	for (int i = 0; i < 80; i++)
+		blocks += "\u2588";
+	struct Row {
+		const char *line;
+		int x;
+	};
+	std::vector<Row> rows;
+	for (const char *line : {LONG_LINE, blocks.c_str()})
+		for (int x : {48, 300, 919, 920, 950, -40})
+			rows.push_back({line, x});
+	for (const Row &r : rows) {
+		SCOPED_TRACE(::testing::Message() << "\"" << std::string(r.line).substr(0, 12)
+			<< "...\" at x = " << r.x);
+		int natural = 0;
+		(void)TTF_SizeUTF8(F_BODY, r.line, &natural, nullptr);
+		ASSERT_GT(r.x + natural, 920) << "the line must be wider than its room";
 		blank();
-		text(F_BODY, x, 300, 0, WHITE, "%s", LONG_LINE);
+		text(F_BODY, r.x, 300, 0, WHITE, "%s", r.line);
 		grab();
 		memcpy(GOT, PX, sizeof PX);
 		blank();
-		x_text(F_BODY, x, 300, 0, X_WHITE, LONG_LINE, false);  // not cut
+		x_text(F_BODY, r.x, 300, 0, X_WHITE, r.line, false);  // not cut
 		grab();
 		int left_diff = 0, right_ink = 0, ref_right_ink = 0;
 		for (int y = 0; y < 600; y++)
-			for (int xx = 0; xx < 960; xx++) {
-				if (xx < 920)
-					left_diff += (GOT[y][xx] & 0xffffff) != (PX[y][xx] & 0xffffff);
-				else {
-					right_ink += (GOT[y][xx] & 0xffffff) != 0;
-					ref_right_ink += (PX[y][xx] & 0xffffff) != 0;
+			for (int x = 0; x < 960; x++) {
+				if (x < 920) {
+					left_diff += (GOT[y][x] & 0xffffff) != (PX[y][x] & 0xffffff);
+				} else {
+					right_ink += (GOT[y][x] & 0xffffff) != 0;
+					ref_right_ink += (PX[y][x] & 0xffffff) != 0;
 				}
 			}
 		EXPECT_EQ(left_diff, 0) << "the left part differs; got " << save("cut", GOT);
@@ -363,6 +375,8 @@ TEST_F(Screens, EveryScreenAsDescribed)
 {
 	const char LOGS[] = "/home/player/.local/share/brackenfold/logs";
 	const char PCT_LOGS[] = "/home/100%s%n/logs";
+	const char LONG_LOGS[] = "/home/player/a data directory with a long name that runs on and "
+		"on/past the right edge of the window, so that the logs line has to wrap/logs";
 	const char LONG_MSG[] =
 		"The installer stopped: a message long enough to wrap over more lines than fit "
 		"above the logs line, which is drawn over it at its own height whatever the "
@@ -381,6 +395,7 @@ TEST_F(Screens, EveryScreenAsDescribed)
 			LOGS, 2},
 		{"failed percent", FAILED, 0, "100%s%n", PCT_LOGS, 2},
 		{"failed long", FAILED, 1, LONG_MSG, LOGS, 2},
+		{"failed long logs", FAILED, 1, "The build could not start.", LONG_LOGS, 2},
 		{"ready", READY, 0, "", LOGS, 2},
 		{"ready needs disc", READY, 1, "", LOGS, 2},
 		{"crashed", CRASHED, 1, "The game stopped unexpectedly.", LOGS, 2},
