@@ -79,7 +79,8 @@ scene_draw(SDL_Renderer *r, int w, int h, Uint32 ms, const struct options *o,
 	while (big > 1 && font_width(title, big) > w - 2 * x)
 		big--;
 	line(r, x, &y, big, title);
-	(void)snprintf(buf, sizeof buf, "%.40s  patch %.16s", bkf_disc_title, bkf_patch_version);
+	(void)snprintf(buf, sizeof buf, "disc: %.40s, patch %.16s", bkf_disc_title,
+		bkf_patch_version);
 	line(r, x, &y, small, buf);
 	(void)snprintf(buf, sizeof buf, "game: %.200s", o->game ? o->game : "(none given)");
 	line(r, x, &y, small, buf);

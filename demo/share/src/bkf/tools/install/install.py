@@ -69,13 +69,13 @@ STEPS = [
 # The files on the test disc: name, size in bytes, and the size a real disc's file
 # would have, in MB, for the lines the player reads.
 DISC_FILES = [
-    ("data/world.pak", 3072, 412.6),
-    ("data/sounds.pak", 2048, 188.3),
-    ("data/music.pak", 1024, 41.9),
+    ("data/world.pak", 3072, 356.2),
+    ("data/sounds.pak", 2048, 162.5),
+    ("data/music.pak", 1024, 40.3),
     ("data/strings.txt", 512, 2.4),
 ]
-DISC_MB = 648.5
-PATCH_MB = 96.2
+DISC_MB = 561.4
+PATCH_MB = 68.6
 
 # [SECTION] Output ----------------------------------------------------------------
 
@@ -577,7 +577,7 @@ def install_game(p, tmp):
 
 
 def compile_and_link(p, korvex, gen, t0, dur, failing, link_dur, link_failing):
-    units = [(os.path.join(korvex, n), n) for n in sources(korvex)]
+    units = [(os.path.join(korvex, n), "korvex/" + n) for n in sources(korvex)]
     units.append((gen, "gen/gamedata.c"))
     obj = os.path.join(p["host"], "obj")
     os.makedirs(obj, exist_ok=True)
@@ -605,10 +605,10 @@ def compile_and_link(p, korvex, gen, t0, dur, failing, link_dur, link_failing):
     for i, (src, name) in enumerate(units, 1):
         o = os.path.join(obj, os.path.basename(name) + ".o")
         objects.append(o)
-        say("[%d/%d] Building C object korvex/%s.o" % (i, n, name))
+        say("[%d/%d] Building C object %s.o" % (i, n, name))
         if failing and i * 2 > len(units):
             fail(STEPS[5][3],
-                 "%s:1:1: error: simulated failure (BKF_DEMO_FAIL)" % name)
+                 "%s:1:1: error: simulated failure (BKF_DEMO_FAIL)" % os.path.basename(name))
         rc, _ = run(cc + ["-std=c11", "-O2", "-Wall", "-I", korvex] + cflags +
                     ["-c", src, "-o", o], True)
         if rc != 0:
