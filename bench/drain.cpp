@@ -1,0 +1,94 @@
+// drain.cpp: the drain throughput. "bench_drain pump|bare BYTES LOG WRITER" runs WRITER
+// (the flood installer) with its output into a pipe and reads all BYTES of it: "pump"
+// with pump_build() on the non-blocking read end, as the launcher does (waiting in
+// poll() whenever a call finds the pipe empty), "bare" with a loop of blocking 4096-byte
+// read()s and fwrite()s. Both copy the stream into LOG, from a pipe of the size the
+// launcher's build run uses. Prints the seconds it took.
+
+#include "launcher.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+static double
+now_s()
+{
+	struct timespec ts;
+	(void)clock_gettime(CLOCK_MONOTONIC, &ts);
+	return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+}
+
+int
+main(int argc, char **argv)
+{
+	if (argc != 5) {
+		fputs("usage: bench_drain pump|bare BYTES LOG WRITER\n", stderr);
+		return 2;
+	}
+	int pump = !strcmp(argv[1], "pump");
+	const char *log = argv[3];
+	(void)setenv("BKF_BENCH_BYTES", argv[2], 1);
+	(void)unsetenv("BKF_BENCH_TIMES");
+
+	double t0 = now_s();
+	int p[2];
+	if (pipe(p) != 0)
+		return 1;
+	(void)fcntl(p[0], F_SETPIPE_SZ, 1 << 20);  // the size start_build() asks for
+	pid_t pid = fork();
+	if (pid == 0) {
+		(void)dup2(p[1], 1);
+		(void)close(p[0]);
+		(void)close(p[1]);
+		execl(argv[4], argv[4], "--download", (char *)nullptr);
+		_exit(127);
+	}
+	(void)close(p[1]);
+	if (pid < 0)
+		return 1;
+
+	if (pump) {
+		reset_state();
+		(void)fcntl(p[0], F_SETFL, O_NONBLOCK);
+		S.fd = p[0];
+		S.pid = pid;
+		S.state = WORKING;
+		S.log = fopen(log, "w");
+		while (S.fd >= 0) {
+			int fd = S.fd;
+			if (!pump_build() && S.fd >= 0) {
+				struct pollfd q = {fd, POLLIN, 0};
+				(void)poll(&q, 1, 50);
+			}
+		}
+	} else {
+		FILE *f = fopen(log, "w");
+		char buf[4096];
+		ssize_t n;
+		while ((n = read(p[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+			if (n > 0 && f)
+				(void)fwrite(buf, 1, (size_t)n, f);
+		(void)close(p[0]);
+		if (f)
+			(void)fclose(f);
+		int st;
+		(void)waitpid(pid, &st, 0);
+	}
+	double t1 = now_s();
+
+	struct stat sb = {};
+	if (stat(log, &sb) != 0 || (long long)sb.st_size != atoll(argv[2])) {
+		fprintf(stderr, "bench_drain: %s holds %lld bytes, not %s\n", log,
+			(long long)sb.st_size, argv[2]);
+		return 1;
+	}
+	printf("%.6f\n", t1 - t0);
+	return 0;
+}

@@ -1,0 +1,114 @@
+// frame.cpp: the cost of one frame. For every screen, draw() against floor_frame(), on
+// the software renderer with the dummy video driver. Each iteration ends with a flush,
+// so that the renderer's queued commands are paid for inside it. Before timing, each
+// pair of frames is read back and compared: the floor must paint the same pixels.
+
+#include "floor.h"
+#include "launcher.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+
+static const char *const NAMES[] = {"checking", "setup", "update", "working", "failed",
+	"ready", "crashed"};
+
+// The sample content of the screenshot mode, one screen at a time.
+static void
+sample(int screen)
+{
+	reset_state();
+	S.state = screen;
+	S.needs_disc = screen != UPDATE;
+	if (screen == WORKING) {
+		S.step = 7;
+		S.steps = 7;
+		S.progress = 0.42;
+		snprintf(S.step_label, sizeof S.step_label, "%s", "Compiling");
+		S.started_ms = SDL_GetTicks() - 754000u;
+		snprintf(S.last_line, sizeof S.last_line, "%s",
+			"[37/89] Building C object CMakeFiles/bkf_obj.dir/recomp_0036.c.o");
+	} else if (screen == FAILED) {
+		snprintf(S.msg, sizeof S.msg, "%s",
+			"The disc image did not download: the server could not be reached.");
+	} else if (screen == CRASHED) {
+		snprintf(S.msg, sizeof S.msg, "%s", "The game stopped unexpectedly.");
+	}
+	FOCUS = NO_FOCUS;
+}
+
+static void
+BM_draw(benchmark::State &st)
+{
+	sample((int)st.range(0));
+	for (auto _ : st) {
+		draw();
+		SDL_RenderFlush(R);
+	}
+}
+
+static void
+BM_floor(benchmark::State &st)
+{
+	int screen = (int)st.range(0);
+	Uint32 started = SDL_GetTicks() - 754000u;
+	for (auto _ : st) {
+		floor_frame(screen, g_logs, started);
+		SDL_RenderFlush(R);
+	}
+}
+
+BENCHMARK(BM_draw)->DenseRange(0, 6)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_floor)->DenseRange(0, 6)->Unit(benchmark::kMicrosecond);
+
+static Uint32 PIX[2][960 * 600];
+
+// Returns the number of screens whose floor frame differs from draw()'s.
+static int
+compare()
+{
+	int bad = 0;
+	for (int s = 0; s < 7; s++) {
+		sample(s);
+		draw();
+		(void)SDL_RenderReadPixels(R, nullptr, SDL_PIXELFORMAT_ARGB8888, PIX[0], 960 * 4);
+		floor_frame(s, g_logs, S.started_ms);
+		(void)SDL_RenderReadPixels(R, nullptr, SDL_PIXELFORMAT_ARGB8888, PIX[1], 960 * 4);
+		if (memcmp(PIX[0], PIX[1], sizeof PIX[0]) != 0) {
+			fprintf(stderr, "bench_frame: the floor of %s paints other pixels\n", NAMES[s]);
+			bad++;
+		}
+	}
+	return bad;
+}
+
+int
+main(int argc, char **argv)
+{
+	(void)SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "dummy", SDL_HINT_OVERRIDE);
+	if (SDL_Init(SDL_INIT_VIDEO) != 0 || TTF_Init() != 0) {
+		fprintf(stderr, "bench_frame: %s\n", SDL_GetError());
+		return 1;
+	}
+	resolve_dirs();
+	WIN = SDL_CreateWindow("Brackenfold", 0, 0, 960, 600, SDL_WINDOW_HIDDEN);
+	R = WIN ? SDL_CreateRenderer(WIN, -1, SDL_RENDERER_SOFTWARE) : nullptr;
+	if (!R) {
+		fprintf(stderr, "bench_frame: %s\n", SDL_GetError());
+		return 1;
+	}
+	(void)SDL_RenderSetLogicalSize(R, 960, 600);
+	(void)SDL_SetRenderDrawBlendMode(R, SDL_BLENDMODE_BLEND);
+	FL_R = R;
+	load_fonts();
+	if (!floor_fonts())
+		return 1;
+	if (compare() != 0)
+		return 1;
+
+	benchmark::Initialize(&argc, argv);
+	benchmark::RunSpecifiedBenchmarks();
+	benchmark::Shutdown();
+	return 0;
+}
