@@ -234,8 +234,24 @@ start_build()
 		build_failed();
 		return;
 	}
+	// A pipe of 1 MiB (the most Linux grants unprivileged, 64 KiB by default) holds what
+	// a chatty installer writes while a frame is drawn, so it rarely waits on the
+	// launcher. Without it the pipe merely stays smaller.
+	(void)fcntl(p[0], F_SETPIPE_SZ, 1 << 20);
+	// Until execv the child runs with the launcher's SIGTERM handler (the media library
+	// turns SIGTERM into a quit event), which would swallow a cancel that comes this
+	// early. SIGTERM is held across the fork; the child restores the default first, so
+	// a cancel that arrived meanwhile ends it as soon as it unblocks.
+	sigset_t term, mask;
+	(void)sigemptyset(&term);
+	(void)sigaddset(&term, SIGTERM);
+	(void)sigprocmask(SIG_BLOCK, &term, &mask);
 	pid_t pid = fork();
 	if (pid == 0) {
+		struct sigaction dfl = {};
+		dfl.sa_handler = SIG_DFL;
+		(void)sigaction(SIGTERM, &dfl, nullptr);
+		(void)sigprocmask(SIG_SETMASK, &mask, nullptr);
 		(void)dup2(p[1], 1);
 		(void)dup2(p[1], 2);
 		(void)close(p[0]);
@@ -250,6 +266,7 @@ start_build()
 			put(2, line, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1);
 		_exit(127);
 	}
+	(void)sigprocmask(SIG_SETMASK, &mask, nullptr);
 	(void)close(p[1]);
 	if (pid < 0) {
 		(void)close(p[0]);
@@ -303,10 +320,21 @@ read_int(const char **p, int *v)
 	return 1;
 }
 
-// One unsigned 32-bit number, as "%u" reads it, bounded to 32 bits.
+// One unsigned 32-bit number, as "%u" reads it, bounded to 32 bits. Plain digits, as
+// every counter line has them, are read here; anything else goes through strtoul.
 static int
 read_u32(const char **p, unsigned *v)
 {
+	const char *d = *p;
+	if (*d >= '0' && *d <= '9') {
+		unsigned long long n = 0;
+		for (; *d >= '0' && *d <= '9'; d++)
+			if (n <= UINT32_MAX)
+				n = n * 10 + (unsigned)(*d - '0');
+		*v = n > UINT32_MAX ? UINT32_MAX : (unsigned)n;
+		*p = d;
+		return 1;
+	}
 	char *end;
 	unsigned long n = strtoul(*p, &end, 10);
 	if (end == *p)
@@ -348,40 +376,73 @@ counter_line(const char *l)
 		S.progress = (double)i / (double)n;
 }
 
+// The line shown under the bar: the first 255 bytes, as "%.255s" cuts them. Every line
+// of a build's output passes here, so it is copied without the formatter.
+static void
+show(const char *l)
+{
+	size_t n = strnlen(l, sizeof S.last_line - 1);
+	memcpy(S.last_line, l, n);
+	S.last_line[n] = '\0';
+}
+
 void
 interpret(const char *l)
 {
-	if (!strncmp(l, "@step ", 6)) {
+	int at = l[0] == '@';  // the four protocol lines all begin with "@"
+	if (at && !strncmp(l, "@step ", 6)) {
 		step_line(l + 6);
-	} else if (!strncmp(l, "@progress ", 10)) {
+	} else if (at && !strncmp(l, "@progress ", 10)) {
 		double v = strtod(l + 10, nullptr);
 		S.progress = v < 0 ? -1.0 : v > 1 ? 1.0 : v;
-	} else if (!strncmp(l, "@error ", 7)) {
+	} else if (at && !strncmp(l, "@error ", 7)) {
 		S.state = FAILED;
 		snprintf(S.msg, sizeof S.msg, "%.511s", l + 7);
-	} else if (!strcmp(l, "@done")) {
+	} else if (at && !strcmp(l, "@done")) {
 		// the installer's own end mark: nothing to show
 	} else if (l[0] == '[') {
 		counter_line(l);
-		snprintf(S.last_line, sizeof S.last_line, "%.255s", l);
+		show(l);
 	} else if (l[0]) {
-		snprintf(S.last_line, sizeof S.last_line, "%.255s", l);
+		show(l);
 	}
 }
 
+static void
+end_line()
+{
+	S.line[S.line_len] = '\0';
+	interpret(S.line);
+	S.line_len = 0;
+}
+
 // Line assembly: a newline ends a line, carriage returns are dropped, and a line that
-// reaches 8191 bytes is ended there, the byte that arrives next being lost.
+// reaches 8191 bytes is ended there, the byte that arrives next being lost. The bytes
+// up to the next newline (or up to a full line) are found with memchr and copied whole.
 void
 feed(const char *bytes, size_t n)
 {
-	for (size_t i = 0; i < n; i++) {
-		char c = bytes[i];
-		if (c == '\n' || S.line_len == LINE_MAX_LEN) {
-			S.line[S.line_len] = '\0';
-			interpret(S.line);
-			S.line_len = 0;
-		} else if (c != '\r') {
-			S.line[S.line_len++] = c;
+	const char *p = bytes, *end = bytes + n;
+	while (p < end) {
+		if (S.line_len == LINE_MAX_LEN) {
+			end_line();
+			p++;
+			continue;
+		}
+		size_t room = LINE_MAX_LEN - S.line_len;
+		size_t len = (size_t)(end - p) < room ? (size_t)(end - p) : room;
+		const char *nl = static_cast<const char *>(memchr(p, '\n', len));
+		const char *stop = nl ? nl : p + len;
+		while (p < stop) {
+			const char *cr = static_cast<const char *>(memchr(p, '\r', (size_t)(stop - p)));
+			size_t k = (size_t)((cr ? cr : stop) - p);
+			memcpy(S.line + S.line_len, p, k);
+			S.line_len += k;
+			p += k + (cr != nullptr);
+		}
+		if (nl) {
+			end_line();
+			p++;
 		}
 	}
 }
@@ -447,7 +508,9 @@ pump_build()
 			(void)fflush(S.log);
 		}
 		feed(buf, (size_t)n);
-		if (now_ms() - t0 >= PUMP_LIMIT_MS)
+		// A short read emptied the pipe: what comes next is left to gather while the
+		// frame is drawn, and read in whole buffers on the next turn.
+		if (n < (ssize_t)sizeof buf || now_ms() - t0 >= PUMP_LIMIT_MS)
 			return 1;
 	}
 	finish();
