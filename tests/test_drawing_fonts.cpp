@@ -5,6 +5,7 @@
 
 #include "drawing_expect.h"
 
+#include <algorithm>
 #include <dlfcn.h>
 #include <fstream>
 #include <string>
@@ -77,6 +78,20 @@ protected:
 	bool had = false;
 	std::string old;
 };
+
+// Closes the fonts that a load_fonts() of the test opened, and puts the fixture's back.
+void
+close_fonts()
+{
+	for (TTF_Font **f : {&F_TITLE, &F_BODY, &F_SMALL, &F_BUTTON}) {
+		if (*f && std::find(std::begin(LOADED), std::end(LOADED), *f) == std::end(LOADED))
+			TTF_CloseFont(*f);
+	}
+	F_TITLE = LOADED[0];
+	F_BODY = LOADED[1];
+	F_SMALL = LOADED[2];
+	F_BUTTON = LOADED[3];
+}
 
 const std::string FIXED[] = {"/usr/share/fonts/dejavu", "/usr/share/fonts/truetype/dejavu",
 	"/usr/share/fonts/TTF", "/usr/share/fonts/dejavu-sans-fonts"};
@@ -156,6 +171,7 @@ TEST_F(Fonts, FolderWithOnlyTheRegularFace)
 		want.push_back(r.from);
 	EXPECT_EQ(got, want);
 	EXPECT_EQ(sizes, (std::vector<int>{40, 24, 16, 24}));
+	close_fonts();
 }
 
 // A directory that does not exist, or a value longer than the path buffer: tried (cut
@@ -226,6 +242,7 @@ TEST_F(Fonts, MissingFacesAndTheWarning)
 				EXPECT_EQ(B[NB - 1].w, 180) << "laid out as if the label were empty";
 			}
 		}
+		close_fonts();
 	}
 }
 
