@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -331,6 +332,18 @@ screenshot(const char *path)
 // [SECTION] Start-up and shutdown ---------------------------------------------------
 
 #ifndef BKF_NO_MAIN
+// Standard input, output or error that the launcher was started without get /dev/null
+// in their place before anything is opened: otherwise the display connection, a font
+// or install.log would take their numbers, "launcher: " lines would go into it, and a
+// child would get it as its standard input.
+static void
+open_std_fds()
+{
+	for (int fd = 0; fd <= 2; fd++)
+		if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd)
+			return;
+}
+
 static int
 fail()
 {
@@ -341,6 +354,7 @@ fail()
 int
 main(int argc, char **argv)
 {
+	open_std_fds();
 	resolve_dirs();
 	(void)signal(SIGPIPE, SIG_IGN);
 
