@@ -23,7 +23,6 @@ gives up after a minute, so a fake left behind by a broken launcher ends by itse
 
 import json
 import os
-import time
 
 from harness import PYTHON, write_program, wait_for
 
@@ -191,7 +190,3 @@ def gone(pid):
 def log_bytes(home, name="install.log"):
     with open(os.path.join(home, "logs", name), "rb") as f:
         return f.read()
-
-
-def now():
-    return time.time()

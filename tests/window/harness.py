@@ -17,7 +17,6 @@ import struct
 import subprocess
 import tempfile
 import time
-import unittest
 import uuid
 
 LAUNCHER = os.environ.get("BKF_LAUNCHER", "")
