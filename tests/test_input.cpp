@@ -1,1 +1,382 @@
-#include <gtest/gtest.h>
+// test_input.cpp: handle_event() with synthesized events for the key, mouse and
+// controller tables, act()'s result table, the event loop with a batch of queued
+// events, and a virtual game controller driving focus and actions. The button bar is
+// the one draw() declares on the dummy renderer.
+
+#include "fakes.h"
+#include "support.h"
+
+namespace {
+
+class Input : public ::testing::Test {
+protected:
+	std::string dir, runs;
+
+	void SetUp() override
+	{
+		bkf::canvas_up();
+		launcher_reset();
+		dir = temp_dir("input");
+		runs = dir + "/runs";
+		set_dirs(dir + "/python", dir + "/share", dir + "/home");
+		// The fake installer counts its starts and waits to be cancelled.
+		write_sh(g_python, "echo started >> " + runs + "\necho up\nexec sleep 30\n");
+		SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+	}
+
+	void TearDown() override
+	{
+		launcher_reset();
+		remove_tree(dir);
+	}
+
+	// The screen as drawn, with the given focus (NO_FOCUS: the default button).
+	void screen(int state, int focus)
+	{
+		if (state == WORKING) {
+			S.state = UPDATE;
+			start_build();
+			ASSERT_EQ(S.state, WORKING);
+		} else {
+			S.state = state;
+		}
+		FOCUS = NO_FOCUS;
+		draw();
+		if (focus != NO_FOCUS)
+			FOCUS = focus;
+	}
+};
+
+SDL_Event
+key(SDL_Keycode k, Uint16 mod = 0)
+{
+	SDL_Event e = {};
+	e.type = SDL_KEYDOWN;
+	e.key.keysym.sym = k;
+	e.key.keysym.mod = mod;
+	return e;
+}
+
+SDL_Event
+pad(Uint8 b)
+{
+	SDL_Event e = {};
+	e.type = SDL_CONTROLLERBUTTONDOWN;
+	e.cbutton.button = b;
+	e.cbutton.state = SDL_PRESSED;
+	return e;
+}
+
+SDL_Event
+of_type(Uint32 type)
+{
+	SDL_Event e = {};
+	e.type = type;
+	return e;
+}
+
+enum { NOTHING = 0, QUITS = 1, STARTS = 2, CANCELS = 4 };
+
+struct EventCase {
+	const char *name;
+	SDL_Event e;
+	int state, focus;  // the screen and the focus before
+	int focus_after;
+	int effect;
+};
+
+// SETUP: "Quit" (0), "Download and Build" (1). WORKING: "Cancel" (0).
+const EventCase EVENTS[] = {
+	{"Tab", key(SDLK_TAB), SETUP, 0, 1, NOTHING},
+	{"Tab on the last", key(SDLK_TAB), SETUP, 1, 1, NOTHING},
+	{"Shift+Tab", key(SDLK_TAB, KMOD_LSHIFT), SETUP, 0, 1, NOTHING},
+	{"Right", key(SDLK_RIGHT), SETUP, 0, 1, NOTHING},
+	{"Right on the last", key(SDLK_RIGHT), SETUP, 1, 1, NOTHING},
+	{"Down", key(SDLK_DOWN), SETUP, 0, 1, NOTHING},
+	{"Left", key(SDLK_LEFT), SETUP, 1, 0, NOTHING},
+	{"Left on the first", key(SDLK_LEFT), SETUP, 0, 0, NOTHING},
+	{"Up", key(SDLK_UP), SETUP, 1, 0, NOTHING},
+	{"Up on the first", key(SDLK_UP), SETUP, 0, 0, NOTHING},
+	{"Return on Quit", key(SDLK_RETURN), SETUP, 0, 0, QUITS},
+	{"Space on Quit", key(SDLK_SPACE), SETUP, 0, 0, QUITS},
+	{"KP Enter on Quit", key(SDLK_KP_ENTER), SETUP, 0, 0, QUITS},
+	{"Return on Build", key(SDLK_RETURN), SETUP, 1, 1, STARTS},
+	{"Space on Build", key(SDLK_SPACE), SETUP, 1, 1, STARTS},
+	{"KP Enter on Build", key(SDLK_KP_ENTER), SETUP, 1, 1, STARTS},
+	{"Return with Ctrl", key(SDLK_RETURN, KMOD_LCTRL), SETUP, 1, 1, STARTS},
+	{"Return on Try Again", key(SDLK_RETURN), FAILED, 1, 1, STARTS},
+	{"Return on Cancel", key(SDLK_RETURN), WORKING, 0, 0, CANCELS},
+	{"Return with no focus in range", key(SDLK_RETURN), SETUP, 7, 7, NOTHING},
+	{"other key", key(SDLK_a), SETUP, 1, 1, NOTHING},
+	{"F1", key(SDLK_F1), SETUP, 1, 1, NOTHING},
+	{"Escape on setup", key(SDLK_ESCAPE), SETUP, 1, 1, QUITS},
+	{"Escape on update", key(SDLK_ESCAPE), UPDATE, 1, 1, QUITS},
+	{"Escape on failed", key(SDLK_ESCAPE), FAILED, 1, 1, QUITS},
+	{"Escape on ready", key(SDLK_ESCAPE), READY, 1, 1, QUITS},
+	{"Escape on crashed", key(SDLK_ESCAPE), CRASHED, 1, 1, QUITS},
+	{"Escape while working", key(SDLK_ESCAPE), WORKING, 0, 0, CANCELS},
+	{"window closed", of_type(SDL_QUIT), SETUP, 1, 1, QUITS},
+	{"window closed while working", of_type(SDL_QUIT), WORKING, 0, 0, CANCELS | QUITS},
+	{"key up", of_type(SDL_KEYUP), SETUP, 1, 1, NOTHING},
+	{"controller A on Build", pad(SDL_CONTROLLER_BUTTON_A), SETUP, 1, 1, STARTS},
+	{"controller Start on Quit", pad(SDL_CONTROLLER_BUTTON_START), SETUP, 0, 0, QUITS},
+	{"controller A on Cancel", pad(SDL_CONTROLLER_BUTTON_A), WORKING, 0, 0, CANCELS},
+	{"controller B while working", pad(SDL_CONTROLLER_BUTTON_B), WORKING, 0, 0, CANCELS},
+	{"controller B on setup", pad(SDL_CONTROLLER_BUTTON_B), SETUP, 1, 1, NOTHING},
+	{"D-pad left", pad(SDL_CONTROLLER_BUTTON_DPAD_LEFT), SETUP, 1, 0, NOTHING},
+	{"D-pad up", pad(SDL_CONTROLLER_BUTTON_DPAD_UP), SETUP, 1, 0, NOTHING},
+	{"D-pad up on the first", pad(SDL_CONTROLLER_BUTTON_DPAD_UP), SETUP, 0, 0, NOTHING},
+	{"D-pad right", pad(SDL_CONTROLLER_BUTTON_DPAD_RIGHT), SETUP, 0, 1, NOTHING},
+	{"D-pad down", pad(SDL_CONTROLLER_BUTTON_DPAD_DOWN), SETUP, 0, 1, NOTHING},
+	{"D-pad down on the last", pad(SDL_CONTROLLER_BUTTON_DPAD_DOWN), SETUP, 1, 1, NOTHING},
+	{"controller X", pad(SDL_CONTROLLER_BUTTON_X), SETUP, 1, 1, NOTHING},
+	{"controller Back", pad(SDL_CONTROLLER_BUTTON_BACK), SETUP, 0, 0, NOTHING},
+	{"controller Guide", pad(SDL_CONTROLLER_BUTTON_GUIDE), WORKING, 0, 0, NOTHING},
+	{"controller button up", of_type(SDL_CONTROLLERBUTTONUP), SETUP, 1, 1, NOTHING},
+	{"joystick button", of_type(SDL_JOYBUTTONDOWN), SETUP, 1, 1, NOTHING},
+};
+
+TEST_F(Input, EventTable)
+{
+	for (const EventCase &c : EVENTS) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(dir + "/python", dir + "/share", dir + "/home");
+		(void)remove(runs.c_str());
+		screen(c.state, c.focus);
+		int was_state = S.state;
+		pid_t was_pid = S.pid;
+		int quit = handle_event(&c.e, 0, nullptr);
+		EXPECT_EQ(quit, (c.effect & QUITS) ? 1 : 0);
+		EXPECT_EQ(FOCUS, c.focus_after);
+		EXPECT_EQ(S.cancelled, (c.effect & CANCELS) ? 1 : 0);
+		if (c.effect & STARTS) {
+			EXPECT_EQ(S.state, WORKING);
+			EXPECT_GT(S.pid, 0);
+		} else {
+			EXPECT_EQ(S.state, was_state);
+			EXPECT_EQ(S.pid, was_pid);
+		}
+		if (S.pid > 0) {
+			cancel_build();
+			EXPECT_TRUE(drain_build());
+		}
+	}
+}
+
+// The mouse: motion over a button focuses it, motion elsewhere leaves the focus; a
+// left-button release over a button focuses and acts; other buttons, presses and
+// releases off the bar do nothing.
+TEST_F(Input, Mouse)
+{
+	screen(SETUP, NO_FOCUS);
+	ASSERT_EQ(NB, 2);
+	ASSERT_EQ(FOCUS, 1);
+	auto centre_x = [](int i) { return B[i].x + B[i].w / 2; };
+	auto centre_y = [](int i) { return B[i].y + B[i].h / 2; };
+	auto motion = [](int x, int y) {
+		SDL_Event e = {};
+		e.type = SDL_MOUSEMOTION;
+		e.motion.x = x;
+		e.motion.y = y;
+		return e;
+	};
+	auto button = [](Uint32 type, Uint8 b, int x, int y) {
+		SDL_Event e = {};
+		e.type = type;
+		e.button.button = b;
+		e.button.x = x;
+		e.button.y = y;
+		return e;
+	};
+	struct {
+		const char *name;
+		SDL_Event e;
+		int focus_before, focus_after, quit;
+	} cases[] = {
+		{"motion over Quit", motion(centre_x(0), centre_y(0)), 1, 0, 0},
+		{"motion over Build", motion(centre_x(1), centre_y(1)), 0, 1, 0},
+		{"motion off the bar", motion(10, 10), 0, 0, 0},
+		{"motion between the buttons", motion(B[0].x + B[0].w + 10, centre_y(0)), 1, 1, 0},
+		{"left release on Quit", button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, centre_x(0),
+			centre_y(0)), 1, 0, 1},
+		{"right release on Quit", button(SDL_MOUSEBUTTONUP, SDL_BUTTON_RIGHT, centre_x(0),
+			centre_y(0)), 1, 1, 0},
+		{"middle release on Quit", button(SDL_MOUSEBUTTONUP, SDL_BUTTON_MIDDLE, centre_x(0),
+			centre_y(0)), 1, 1, 0},
+		{"left press on Quit", button(SDL_MOUSEBUTTONDOWN, SDL_BUTTON_LEFT, centre_x(0),
+			centre_y(0)), 1, 1, 0},
+		{"left release off the bar", button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, 480, 300), 0, 0,
+			0},
+	};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		FOCUS = c.focus_before;
+		EXPECT_EQ(handle_event(&c.e, 0, nullptr), c.quit);
+		EXPECT_EQ(FOCUS, c.focus_after);
+		EXPECT_EQ(S.state, SETUP);
+	}
+
+	// A left release on "Download and Build" starts the build.
+	FOCUS = 0;
+	SDL_Event e = button(SDL_MOUSEBUTTONUP, SDL_BUTTON_LEFT, centre_x(1), centre_y(1));
+	EXPECT_EQ(handle_event(&e, 0, nullptr), 0);
+	EXPECT_EQ(FOCUS, 1);
+	EXPECT_EQ(S.state, WORKING);
+	EXPECT_GT(S.pid, 0);
+}
+
+// act(): the result and the effect of each action code.
+TEST_F(Input, ActTable)
+{
+	struct {
+		const char *name;
+		unsigned action;
+		int working;  // a build runs before the action
+		int result, effect;
+	} cases[] = {
+		{"quit", ACT_QUIT, 0, 1, NOTHING},
+		{"build", ACT_BUILD, 0, 0, STARTS},
+		{"retry", ACT_RETRY, 0, 0, STARTS},
+		{"cancel with a child", ACT_CANCEL, 1, 0, CANCELS},
+		{"cancel without a child", ACT_CANCEL, 0, 0, NOTHING},
+		{"code 0", 0, 0, 0, NOTHING},
+		{"code 6", 6, 0, 0, NOTHING},
+		{"a large code", 0xffffffffu, 0, 0, NOTHING},
+	};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(dir + "/python", dir + "/share", dir + "/home");
+		S.state = UPDATE;
+		if (c.working)
+			start_build();
+		int state = S.state;
+		EXPECT_EQ(act(c.action, 0, nullptr), c.result);
+		EXPECT_EQ(S.cancelled, c.effect == CANCELS);
+		if (c.effect == STARTS)
+			EXPECT_EQ(S.state, WORKING);
+		else
+			EXPECT_EQ(S.state, state);
+		if (S.pid > 0) {
+			cancel_build();
+			EXPECT_TRUE(drain_build());
+		}
+	}
+}
+
+// One batch of the loop: two activations of "Download and Build" and a window close.
+// The second activation acts on the old bar and must start no second installer; the
+// close cancels the one that runs. Afterwards no child of the launcher is left.
+TEST_F(Input, LoopBatchStartsOneChild)
+{
+	screen(SETUP, NO_FOCUS);
+	ASSERT_EQ(FOCUS, 1);
+	SDL_Event e = key(SDLK_RETURN);
+	ASSERT_EQ(SDL_PushEvent(&e), 1);
+	ASSERT_EQ(SDL_PushEvent(&e), 1);
+	e = of_type(SDL_QUIT);
+	ASSERT_EQ(SDL_PushEvent(&e), 1);
+	loop(0, nullptr);
+	EXPECT_EQ(S.cancelled, 1);
+	end_build();
+	EXPECT_EQ(S.pid, 0);
+	int st;
+	errno = 0;
+	EXPECT_EQ(waitpid(-1, &st, WNOHANG), -1) << "a second installer was started and lost";
+	EXPECT_EQ(errno, ECHILD);
+}
+
+// The loop resets the focus when the build's end changes the screen: after "Download
+// and Build" the bar is "Cancel" at 0, and the ready screen then focuses "Play" (1).
+Uint32
+quit_when_ready(Uint32 interval, void *)
+{
+	if (__atomic_load_n(&S.state, __ATOMIC_RELAXED) == READY) {
+		SDL_Event e = {};
+		e.type = SDL_QUIT;
+		(void)SDL_PushEvent(&e);
+		return 0;
+	}
+	return interval;
+}
+
+TEST_F(Input, LoopFocusAfterBuild)
+{
+	ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_TIMER), 0) << SDL_GetError();
+	write_sh(g_python, "echo '@step 1 1 Quick'\nexit 0\n");
+	screen(SETUP, NO_FOCUS);
+	SDL_Event e = key(SDLK_RETURN);
+	ASSERT_EQ(SDL_PushEvent(&e), 1);
+	SDL_TimerID t = SDL_AddTimer(10, quit_when_ready, nullptr);
+	ASSERT_NE(t, 0);
+	loop(0, nullptr);
+	(void)SDL_RemoveTimer(t);
+	EXPECT_EQ(S.state, READY);
+	EXPECT_EQ(FOCUS, 1);
+	EXPECT_STREQ(B[FOCUS].label, "Play");
+}
+
+// A real (virtual) game controller: its arrival opens it, and its buttons arrive as
+// controller events that move the focus, start and cancel the build.
+TEST_F(Input, VirtualController)
+{
+	// The test's window is hidden and never has the focus, which would hold the
+	// controller's events back.
+	(void)SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+	ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER), 0) << SDL_GetError();
+	SDL_VirtualJoystickDesc d = {};
+	d.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+	d.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+	d.naxes = SDL_CONTROLLER_AXIS_MAX;
+	d.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+	d.name = "bkf test pad";
+	int idx = SDL_JoystickAttachVirtualEx(&d);
+	ASSERT_GE(idx, 0) << SDL_GetError();
+	if (!SDL_IsGameController(idx)) {
+		char guid[64];
+		SDL_JoystickGetGUIDString(SDL_JoystickGetDeviceGUID(idx), guid, sizeof guid);
+		std::string map = std::string(guid) + ",bkf test pad,a:b0,b:b1,x:b2,y:b3,back:b4,"
+			"guide:b5,start:b6,dpup:b11,dpdown:b12,dpleft:b13,dpright:b14,";
+		ASSERT_GE(SDL_GameControllerAddMapping(map.c_str()), 0) << SDL_GetError();
+	}
+	ASSERT_TRUE(SDL_IsGameController(idx));
+
+	screen(SETUP, NO_FOCUS);
+	int quit = 0;
+	auto drain_events = [&] {
+		SDL_PumpEvents();
+		SDL_Event e;
+		while (SDL_PollEvent(&e))
+			quit |= handle_event(&e, 0, nullptr);
+	};
+	drain_events();  // the arrival: handle_event opens the controller
+	SDL_JoystickID id = SDL_JoystickGetDeviceInstanceID(idx);
+	SDL_GameController *gc = SDL_GameControllerFromInstanceID(id);
+	ASSERT_NE(gc, nullptr) << "SDL_CONTROLLERDEVICEADDED did not open the controller";
+	SDL_Joystick *joy = SDL_GameControllerGetJoystick(gc);
+
+	auto press = [&](SDL_GameControllerButton b) {
+		SDL_GameControllerButtonBind bind = SDL_GameControllerGetBindForButton(gc, b);
+		ASSERT_EQ(bind.bindType, SDL_CONTROLLER_BINDTYPE_BUTTON);
+		ASSERT_EQ(SDL_JoystickSetVirtualButton(joy, bind.value.button, SDL_PRESSED), 0);
+		drain_events();
+		ASSERT_EQ(SDL_JoystickSetVirtualButton(joy, bind.value.button, SDL_RELEASED), 0);
+		drain_events();
+	};
+	press(SDL_CONTROLLER_BUTTON_DPAD_LEFT);
+	EXPECT_EQ(FOCUS, 0);
+	press(SDL_CONTROLLER_BUTTON_DPAD_RIGHT);
+	EXPECT_EQ(FOCUS, 1);
+	press(SDL_CONTROLLER_BUTTON_A);
+	EXPECT_EQ(S.state, WORKING);
+	EXPECT_GT(S.pid, 0);
+	press(SDL_CONTROLLER_BUTTON_B);
+	EXPECT_EQ(S.cancelled, 1);
+	EXPECT_EQ(quit, 0);
+	EXPECT_TRUE(drain_build());
+	EXPECT_EQ(S.state, UPDATE);
+	(void)SDL_JoystickDetachVirtual(idx);
+}
+
+}  // namespace

@@ -680,6 +680,24 @@ TEST_F(Installer, CancelWithoutGroup)
 	}
 }
 
+// With the media library up, SIGTERM has the launcher's quit handler, which the child
+// has too until execv: a cancel in that moment must still end the installer.
+TEST_F(Installer, CancelBeforeExecWithQuitHandler)
+{
+	ASSERT_EQ(SDL_Init(SDL_INIT_EVENTS), 0) << SDL_GetError();
+	fake("exec sleep 30\n");
+	for (int i = 0; i < 20; i++) {
+		SCOPED_TRACE(i);
+		S.state = UPDATE;
+		start_build();
+		cancel_build();
+		ASSERT_TRUE(drain_build(5000)) << "the cancel was swallowed before execv";
+		EXPECT_EQ(S.state, UPDATE);
+	}
+	SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+	SDL_Quit();
+}
+
 // With no child recorded, cancelling sends nothing (a kill of group 0 would end the
 // launcher itself) and leaves the flag as it is.
 TEST_F(Installer, CancelWithoutChild)
