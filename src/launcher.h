@@ -93,7 +93,7 @@ extern Uint32 SHUTDOWN_LIMIT_MS;  // a build child still alive at the end gets S
 extern Uint32 PUMP_LIMIT_MS;      // one pump_build call reads for at most this long
 
 void install_argv(const char *argv[9], const char *mode);
-void status_answer(const char *text);
+void status_answer(const char *answer);
 void check_status();
 void start_build();
 void cancel_build();
