@@ -22,7 +22,7 @@
 #include <unistd.h>
 
 // How long a build run in a test may take before the watchdog ends it as a failure.
-constexpr Uint32 WATCHDOG_MS = 15000;
+constexpr Uint32 WATCHDOG_MS = 30000;
 
 static inline Uint32
 test_ms()

@@ -276,12 +276,19 @@ class Launcher:
         return self.win
 
     def grab(self):
-        """The window's pixels as an Image."""
+        """The window's pixels as an Image, or None. SDL may replace its first window
+        while it sets up the renderer: a window id that cannot be read is forgotten,
+        and the next grab looks the window up again."""
         win = self.win or self.window()
-        r = subprocess.run(["import", "-window", win, "-depth", "8", "rgb:-"],
-                           capture_output=True, env={"DISPLAY": self.display.name,
-                                                     "PATH": self.env["PATH"]}, timeout=20)
-        if r.returncode != 0:
+        try:
+            r = subprocess.run(["import", "-window", win, "-depth", "8", "rgb:-"],
+                               capture_output=True, env={"DISPLAY": self.display.name,
+                                                         "PATH": self.env["PATH"]},
+                               timeout=5)
+        except subprocess.TimeoutExpired:
+            r = None
+        if r is None or r.returncode != 0:
+            self.win = None
             return None
         n = len(r.stdout) // 3
         if n != 960 * 600:
