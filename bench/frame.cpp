@@ -14,27 +14,14 @@
 static const char *const NAMES[] = {"checking", "setup", "update", "working", "failed",
 	"ready", "crashed"};
 
-// The sample content of the screenshot mode, one screen at a time.
+// The sample content of the screenshot mode, one screen at a time; the checking
+// screen, which that mode has no word for, is the start state.
 static void
 sample(int screen)
 {
 	reset_state();
-	S.state = screen;
-	S.needs_disc = screen != UPDATE;
-	if (screen == WORKING) {
-		S.step = 7;
-		S.steps = 7;
-		S.progress = 0.42;
-		snprintf(S.step_label, sizeof S.step_label, "%s", "Compiling");
-		S.started_ms = SDL_GetTicks() - 754000u;
-		snprintf(S.last_line, sizeof S.last_line, "%s",
-			"[37/89] Building C object CMakeFiles/bkf_obj.dir/recomp_0036.c.o");
-	} else if (screen == FAILED) {
-		snprintf(S.msg, sizeof S.msg, "%s",
-			"The disc image did not download: the server could not be reached.");
-	} else if (screen == CRASHED) {
-		snprintf(S.msg, sizeof S.msg, "%s", "The game stopped unexpectedly.");
-	}
+	if (screen != CHECKING)
+		sample(NAMES[screen]);
 	FOCUS = NO_FOCUS;
 }
 

@@ -257,7 +257,7 @@ loop(int argc, char **argv)
 
 // [SECTION] Screenshot mode ---------------------------------------------------------
 
-static void
+void
 sample(const char *word)
 {
 	S.needs_disc = 1;

@@ -56,6 +56,7 @@ void close_fds_from(int lowest);
 int act(unsigned action, int argc, char **argv);
 int handle_event(const SDL_Event *e, int argc, char **argv);
 void loop(int argc, char **argv);
+void sample(const char *word);
 int screenshot(const char *path);
 
 // [SECTION] drawing.cpp -------------------------------------------------------------
