@@ -61,11 +61,11 @@ main(int argc, char **argv)
 		S.pid = pid;
 		S.state = WORKING;
 		S.log = fopen(log, "w");
-		while (S.fd >= 0) {
+		while (S.pid > 0) {
 			int fd = S.fd;
-			if (!pump_build() && S.fd >= 0) {
+			if (!pump_build() && S.pid > 0) {
 				struct pollfd q = {fd, POLLIN, 0};
-				(void)poll(&q, 1, 50);
+				(void)poll(&q, 1, fd >= 0 ? 50 : 1);
 			}
 		}
 	} else {

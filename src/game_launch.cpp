@@ -5,7 +5,7 @@
 
 #include "launcher.h"
 
-#include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,28 +22,21 @@ crashed(SDL_Window *win, const char *msg)
 	return 1;
 }
 
-// In the forked child: the game's output goes to its log unless the launcher runs on a
-// terminal, then the game replaces the child. Only async-signal-safe calls, but for
-// the formatting of the one line that says why the game could not run.
-[[noreturn]] static void
-run_game(const char *exe, const char *log, const char *const *args)
+// A wrapper script that runs the game reports a crash as 128 plus the signal.
+static int
+crash_status(int code)
 {
-	if (!isatty(2)) {
-		int fd = open(log, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-		if (fd >= 0) {
-			(void)dup2(fd, 1);
-			(void)dup2(fd, 2);
-		}
+	switch (code - 128) {
+	case SIGSEGV:
+	case SIGABRT:
+	case SIGBUS:
+	case SIGFPE:
+	case SIGILL:
+	case SIGKILL:
+		return 1;
+	default:
+		return 0;
 	}
-	close_fds_from(3);
-	execv(exe, const_cast<char *const *>(args));
-	char line[1400];
-	int n = snprintf(line, sizeof line, "cannot run %.1199s: %.180s\n", exe, strerror(errno));
-	if (n > 0) {
-		ssize_t w = write(2, line, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1);
-		(void)w;  // nowhere left to report a failed write
-	}
-	_exit(127);
 }
 
 // Returns 1 when the launcher goes on with the crashed screen, 0 when the game ended
@@ -82,19 +75,29 @@ play(SDL_Window *win, int argc, char **argv)
 		args[n++] = argv[i];
 	args[n] = nullptr;
 
+	// The game's output goes to its log unless the launcher runs on a terminal; the
+	// log is opened here, as everything the forked child needs is made before the fork.
+	char fail[1220];  // "cannot run " and the longest executable path
+	snprintf(fail, sizeof fail, "cannot run %.1199s: ", exe);
+	int fd = -1;
+	if (!isatty(2))
+		fd = open(log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+	Spawn sp = {args, environ, fail, fd, fd, 0, 0};
+
 	SDL_HideWindow(win);
 	SDL_PumpEvents();
 
-	pid_t pid = fork();
-	if (pid == 0)
-		run_game(exe, log, args);
+	pid_t pid = spawn(&sp);
+	if (fd >= 0)
+		(void)close(fd);
 	if (pid < 0)
 		return crashed(win, "The game could not start.");
 
-	int ws = 0;
-	while (waitpid(pid, &ws, 0) < 0 && errno == EINTR) {
-	}
-	if (WIFSIGNALED(ws) || (WIFEXITED(ws) && WEXITSTATUS(ws) == 3))
+	// A wait that fails says nothing of how the game ended: not a normal end.
+	int ws;
+	int ok = reap(pid, &ws);
+	if (!ok || WIFSIGNALED(ws) || (WIFEXITED(ws) && (WEXITSTATUS(ws) == 3 ||
+		crash_status(WEXITSTATUS(ws)))))
 		return crashed(win, "The game stopped unexpectedly.");
 	if (WIFEXITED(ws) && WEXITSTATUS(ws) == 127)
 		return crashed(win, "The game could not start.");

@@ -12,7 +12,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,7 +19,9 @@
 // [SECTION] Limits ------------------------------------------------------------------
 
 Uint32 STATUS_LIMIT_MS = 60000;   // an installer that never answers must not hold the launcher
-Uint32 SHUTDOWN_LIMIT_MS = 5000;  // the grace a build child gets before SIGKILL at the end
+Uint32 SHUTDOWN_LIMIT_MS = 5000;  // time to end cleanly once told to stop
+Uint32 KILL_WAIT_MS = 500;        // SIGKILL takes effect at once; the rest is a pipe held outside
+Uint32 CHECK_GRACE_MS = 500;      // a quit during the check ends the launcher within a second
 Uint32 PUMP_LIMIT_MS = 40;        // leaves room for a frame well within every 100 ms
 
 static Uint32
@@ -38,45 +39,78 @@ nap_ms(long ms)
 	(void)nanosleep(&ts, nullptr);
 }
 
-// Waits for pid for at most limit ms; one that has not ended by then is killed (its
-// group first, when asked) and reaped. Returns 1 when it ended in time. *st gets the
-// wait status, 0 when the wait itself failed.
+// One limit in seconds, a decimal fraction allowed: "60", "0.3". Returns 0 unless it is
+// a number of milliseconds from 1 to a day.
 static int
-reap_within(pid_t pid, Uint32 limit, int group, int *st)
+seconds(const char *s, const char **end, Uint32 *ms)
 {
-	Uint32 t0 = now_ms();
-	for (;;) {
-		*st = 0;
-		pid_t r = waitpid(pid, st, WNOHANG);
-		if (r == pid)
-			return 1;
-		if (r < 0 && errno != EINTR) {
-			*st = 0;
-			return 1;
-		}
-		if (now_ms() - t0 >= limit)
-			break;
-		nap_ms(5);
-	}
-	if (group)
-		(void)kill(-pid, SIGKILL);
-	(void)kill(pid, SIGKILL);
-	while (waitpid(pid, st, 0) < 0 && errno == EINTR) {
-	}
-	return 0;
+	char *e;
+	double v = strtod(s, &e);
+	if (e == s || !(v >= 0.001 && v <= 86400))
+		return 0;
+	*ms = (Uint32)lround(v * 1000);
+	*end = e;
+	return 1;
 }
 
-// Writes a whole buffer to a descriptor from a forked child; a failure changes nothing.
-static void
-put(int fd, const char *s, size_t n)
+// BKF_LIMITS: "status=S,grace=S", either part alone, in seconds. The status query's
+// limit and the grace a child told to stop gets before SIGKILL; a test shortens them.
+// Returns 0, changing nothing, when the text is not of that form.
+int
+read_limits(const char *spec)
 {
-	while (n > 0) {
-		ssize_t w = write(fd, s, n);
-		if (w <= 0)
-			return;
-		s += w;
-		n -= (size_t)w;
+	Uint32 status = STATUS_LIMIT_MS, grace = SHUTDOWN_LIMIT_MS;
+	const char *p = spec;
+	for (;;) {
+		Uint32 *to;
+		if (!strncmp(p, "status=", 7)) {
+			to = &status;
+			p += 7;
+		} else if (!strncmp(p, "grace=", 6)) {
+			to = &grace;
+			p += 6;
+		} else {
+			return 0;
+		}
+		if (!seconds(p, &p, to))
+			return 0;
+		if (!*p)
+			break;
+		if (*p++ != ',')
+			return 0;
 	}
+	STATUS_LIMIT_MS = status;
+	SHUTDOWN_LIMIT_MS = grace;
+	return 1;
+}
+
+// Signals a child's whole group; one that has left it gets the signal alone.
+static void
+signal_group(pid_t pid, int sig)
+{
+	if (kill(-pid, sig) != 0 && errno == ESRCH)
+		(void)kill(pid, sig);
+}
+
+// Tells a child and its group to end: SIGTERM, and SIGCONT for one that was stopped,
+// which would otherwise never see the SIGTERM.
+static void
+terminate(pid_t pid)
+{
+	signal_group(pid, SIGTERM);
+	signal_group(pid, SIGCONT);
+}
+
+// Waits until the child has ended or deadline_ms has passed (on the monotonic clock of
+// now_ms), then kills whatever is left of its group and reaps it. Returns 1 with its
+// wait status in *st when it is reaped, 0 when the wait failed.
+static int
+finish_child(pid_t pid, Uint32 t0, Uint32 limit, int *st)
+{
+	while (exited(pid) == 0 && now_ms() - t0 < limit)
+		nap_ms(5);
+	signal_group(pid, SIGKILL);
+	return reap(pid, st);
 }
 
 // [SECTION] Command line and status query -------------------------------------------
@@ -127,77 +161,133 @@ status_answer(const char *answer)
 	}
 }
 
-// Reads up to 4095 bytes of the answer, all within the time left until deadline.
-// Returns 0 when the time ran out.
-static int
-read_answer(int fd, char *buf, size_t room, Uint32 t0)
-{
-	size_t got = 0;
-	while (got < room) {
-		Uint32 spent = now_ms() - t0;
-		if (spent >= STATUS_LIMIT_MS)
-			return 0;
-		struct pollfd p = {fd, POLLIN, 0};
-		int r = poll(&p, 1, (int)(STATUS_LIMIT_MS - spent));
-		if (r == 0)
-			return 0;
-		if (r < 0)
-			return 1;
-		ssize_t n = read(fd, buf + got, room - got);
-		if (n <= 0)
-			return 1;
-		got += (size_t)n;
-	}
-	return 1;
-}
-
+// Starts the status query; pump_status() takes it from there, every main-loop turn.
+// Its standard error is /dev/null, or the launcher's own when that cannot be opened.
 void
-check_status()
+start_status()
 {
 	const char *argv[9];
-	char buf[4096];
 	int p[2];
 
 	install_argv(argv, "--status");
-	if (pipe(p) != 0) {
+	memset(S.answer, 0, sizeof S.answer);
+	S.check_len = 0;
+	if (pipe2(p, O_CLOEXEC) != 0) {
 		status_failed();
 		return;
 	}
-	pid_t pid = fork();
-	if (pid == 0) {
-		(void)dup2(p[1], 1);
-		int null = open("/dev/null", O_WRONLY);
-		if (null >= 0)
-			(void)dup2(null, 2);
-		(void)close(p[0]);
-		close_fds_from(3);
-		execv(argv[0], const_cast<char *const *>(argv));
-		_exit(127);
-	}
+	int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+	Spawn sp = {argv, environ, nullptr, p[1], null, 1, 1};
+	pid_t pid = spawn(&sp);
 	(void)close(p[1]);
-	memset(buf, 0, sizeof buf);
+	if (null >= 0)
+		(void)close(null);
 	if (pid < 0) {
 		(void)close(p[0]);
 		status_failed();
 		return;
 	}
+	(void)fcntl(p[0], F_SETFL, O_NONBLOCK);
+	S.check_pid = pid;
+	S.check_fd = p[0];
+	S.check_ms = now_ms();
+}
 
-	// The whole query, reading and waiting, has STATUS_LIMIT_MS; then it counts as failed.
-	Uint32 t0 = now_ms();
-	int in_time = read_answer(p[0], buf, sizeof buf - 1, t0);
-	(void)close(p[0]);
-	Uint32 spent = now_ms() - t0;
-	Uint32 left = in_time && spent < STATUS_LIMIT_MS ? STATUS_LIMIT_MS - spent : 0;
-	int st;
-	int ended = reap_within(pid, left, 0, &st);
-	if (!in_time || !ended || !WIFEXITED(st) || WEXITSTATUS(st) != 0) {
-		status_failed();
-		return;
+static void
+close_check()
+{
+	if (S.check_fd >= 0) {
+		(void)close(S.check_fd);
+		S.check_fd = -1;
 	}
-	status_answer(buf);
+}
+
+// Reads what has arrived of the answer, at most 4095 bytes: after that, or at the end
+// of output, the launcher's end of the pipe is closed, and a later write of the
+// installer's fails with a broken pipe instead of blocking.
+static int
+read_check()
+{
+	int got = 0;
+	while (S.check_fd >= 0) {
+		size_t room = sizeof S.answer - 1 - S.check_len;
+		ssize_t n = read(S.check_fd, S.answer + S.check_len, room);
+		if (n < 0 && (errno == EAGAIN || errno == EINTR))
+			break;
+		if (n > 0) {
+			got = 1;
+			S.check_len += (size_t)n;
+		}
+		if (n <= 0 || S.check_len == sizeof S.answer - 1)
+			close_check();
+	}
+	return got;
+}
+
+// One turn of the status query: once its output has ended and the installer has
+// exited, the answer is judged and the state set; past STATUS_LIMIT_MS the installer
+// is killed with its group and the query has failed. Returns non-zero when it read.
+int
+pump_status()
+{
+	if (S.check_pid <= 0)
+		return 0;
+	int got = read_check();
+	int end = S.check_fd < 0 ? exited(S.check_pid) : 0;
+	if (end == 0 && now_ms() - S.check_ms < STATUS_LIMIT_MS)
+		return got;
+
+	close_check();
+	int st = 0, ok = 0;
+	if (end > 0)
+		ok = reap(S.check_pid, &st);
+	else if (end == 0)
+		(void)finish_child(S.check_pid, now_ms(), 0, &st);  // out of time: killed
+	S.check_pid = 0;
+	if (ok && WIFEXITED(st) && WEXITSTATUS(st) == 0)
+		status_answer(S.answer);
+	else
+		status_failed();
+	return got;
+}
+
+// A quit while the check runs: its installer gets CHECK_GRACE_MS after SIGTERM.
+void
+end_status()
+{
+	if (S.check_pid <= 0)
+		return;
+	close_check();
+	terminate(S.check_pid);
+	int st;
+	(void)finish_child(S.check_pid, now_ms(), CHECK_GRACE_MS, &st);
+	S.check_pid = 0;
 }
 
 // [SECTION] Build run ---------------------------------------------------------------
+
+// The build child's environment: the launcher's own, with BKF_PGROUP and
+// PYTHONUNBUFFERED set to "1" in place of any values present. Made before the fork.
+static const char *BUILD_ENV[4096];  // room for an environment of 4093 variables
+static char BUILD_FAIL[1100];        // "@error cannot run " and the longest g_python
+
+static int
+build_env()
+{
+	constexpr size_t cap = sizeof BUILD_ENV / sizeof BUILD_ENV[0];
+	size_t n = 0;
+	for (char **e = environ; *e; e++) {
+		if (!strncmp(*e, "BKF_PGROUP=", 11) || !strncmp(*e, "PYTHONUNBUFFERED=", 17))
+			continue;
+		if (n == cap - 3)
+			return 0;
+		BUILD_ENV[n++] = *e;
+	}
+	BUILD_ENV[n++] = "BKF_PGROUP=1";
+	BUILD_ENV[n++] = "PYTHONUNBUFFERED=1";
+	BUILD_ENV[n] = nullptr;
+	return 1;
+}
 
 static void
 build_failed()
@@ -206,9 +296,15 @@ build_failed()
 	snprintf(S.msg, sizeof S.msg, "%s", "The build could not start.");
 }
 
+// Starts the installer with "--download" behind a non-blocking pipe. It leads a group
+// of its own from the first moment, whatever it does with BKF_PGROUP, so that a cancel
+// reaches everything it starts. install.log is opened only once the child runs: a
+// build that cannot start leaves the last one as it was.
 void
 start_build()
 {
+	const char *argv[9];
+
 	// The record tracks one child: while an earlier installer is still recorded (a
 	// second activation in one batch, "Try Again" while an errored one winds down),
 	// no second one is started.
@@ -219,18 +315,16 @@ start_build()
 	if (S.state == FAILED && stat(g_home, &st) != 0)
 		S.needs_disc = 1;
 
-	const char *argv[9];
 	install_argv(argv, "--download");
-	mkdirs(g_logs);
-
-	char path[1200];
-	snprintf(path, sizeof path, "%.*s/install.log", (int)sizeof g_logs - 1, g_logs);
-	if (S.log)
-		(void)fclose(S.log);
-	S.log = fopen(path, "w");
+	if (!build_env()) {
+		fputs("launcher: the environment has too many variables for the installer\n", stderr);
+		build_failed();
+		return;
+	}
+	snprintf(BUILD_FAIL, sizeof BUILD_FAIL, "@error cannot run %.1023s: ", g_python);
 
 	int p[2];
-	if (pipe(p) != 0) {
+	if (pipe2(p, O_CLOEXEC) != 0) {
 		build_failed();
 		return;
 	}
@@ -238,41 +332,21 @@ start_build()
 	// a chatty installer writes while a frame is drawn, so it rarely waits on the
 	// launcher. Without it the pipe merely stays smaller.
 	(void)fcntl(p[0], F_SETPIPE_SZ, 1 << 20);
-	// Until execv the child runs with the launcher's SIGTERM handler (the media library
-	// turns SIGTERM into a quit event), which would swallow a cancel that comes this
-	// early. SIGTERM is held across the fork; the child restores the default first, so
-	// a cancel that arrived meanwhile ends it as soon as it unblocks.
-	sigset_t term, mask;
-	(void)sigemptyset(&term);
-	(void)sigaddset(&term, SIGTERM);
-	(void)sigprocmask(SIG_BLOCK, &term, &mask);
-	pid_t pid = fork();
-	if (pid == 0) {
-		struct sigaction dfl = {};
-		dfl.sa_handler = SIG_DFL;
-		(void)sigaction(SIGTERM, &dfl, nullptr);
-		(void)sigprocmask(SIG_SETMASK, &mask, nullptr);
-		(void)dup2(p[1], 1);
-		(void)dup2(p[1], 2);
-		(void)close(p[0]);
-		close_fds_from(3);
-		setenv("BKF_PGROUP", "1", 1);
-		setenv("PYTHONUNBUFFERED", "1", 1);
-		execv(argv[0], const_cast<char *const *>(argv));
-		char line[1400];
-		int n = snprintf(line, sizeof line, "@error cannot run %.1023s: %.300s\n", g_python,
-			strerror(errno));
-		if (n > 0)
-			put(2, line, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1);
-		_exit(127);
-	}
-	(void)sigprocmask(SIG_SETMASK, &mask, nullptr);
+	Spawn sp = {argv, const_cast<char *const *>(BUILD_ENV), BUILD_FAIL, p[1], p[1], 1, 1};
+	pid_t pid = spawn(&sp);
 	(void)close(p[1]);
 	if (pid < 0) {
 		(void)close(p[0]);
 		build_failed();
 		return;
 	}
+
+	mkdirs(g_logs);
+	char path[1200];
+	snprintf(path, sizeof path, "%.*s/install.log", (int)sizeof g_logs - 1, g_logs);
+	if (S.log)
+		(void)fclose(S.log);
+	S.log = fopen(path, "w");
 
 	(void)fcntl(p[0], F_SETFL, O_NONBLOCK);
 	S.pid = pid;
@@ -281,11 +355,27 @@ start_build()
 	snprintf(S.step_label, sizeof S.step_label, "%s", "Starting");
 	S.state = WORKING;
 	S.cancelled = 0;
+	S.stopping = 0;
+	S.killed = 0;
+	S.lost = 0;
 	S.last_line[0] = '\0';
 	S.step = 0;
 	S.steps = 0;
 	S.progress = -1.0;
 	S.started_ms = SDL_GetTicks();
+}
+
+// Tells the build to end: SIGTERM and SIGCONT to its group now, SIGKILL once
+// SHUTDOWN_LIMIT_MS has passed (pump_build). The grace runs from the first stop.
+static void
+stop_build()
+{
+	terminate(S.pid);
+	if (S.stopping)
+		return;
+	S.stopping = 1;
+	S.killed = 0;
+	S.stop_ms = now_ms();
 }
 
 void
@@ -294,10 +384,7 @@ cancel_build()
 	if (S.pid <= 0)
 		return;
 	S.cancelled = 1;
-	// In its first moments the installer has not made its own group yet: then the
-	// group does not exist, and the signal goes to the installer itself.
-	if (kill(-S.pid, SIGTERM) != 0 && errno == ESRCH)
-		(void)kill(S.pid, SIGTERM);
+	stop_build();
 }
 
 // [SECTION] Line protocol -----------------------------------------------------------
@@ -447,15 +534,20 @@ feed(const char *bytes, size_t n)
 	}
 }
 
-// The output has ended: reap the installer and choose the screen its end leads to.
+// The output has ended and the installer has exited (or its wait failed, unknown):
+// reap it and choose the screen its end leads to. What is left of a stopped build's
+// group goes now, while the installer's zombie still holds the group's id.
 static void
-finish()
+finish(int unknown)
 {
-	(void)close(S.fd);
-	S.fd = -1;
-	int st = 0;
-	(void)waitpid(S.pid, &st, 0);
+	int st = 0, ok = 0;
+	if (!unknown) {
+		if (S.stopping)
+			signal_group(S.pid, SIGKILL);
+		ok = reap(S.pid, &st);
+	}
 	S.pid = 0;
+	S.stopping = 0;
 	if (S.log) {
 		(void)fclose(S.log);
 		S.log = nullptr;
@@ -464,44 +556,62 @@ finish()
 		S.state = S.needs_disc ? SETUP : UPDATE;
 		return;
 	}
-	const char *why;
-	int num;
-	if (WIFSIGNALED(st)) {
-		why = "signal";
-		num = WTERMSIG(st);
-	} else if (WEXITSTATUS(st) == 0) {
+	if (S.lost)
+		return;  // FAILED, with the pipe's message
+	if (ok && WIFEXITED(st) && WEXITSTATUS(st) == 0) {
 		S.state = READY;
 		S.needs_disc = 0;
 		return;
-	} else {
-		why = "exit";
-		num = WEXITSTATUS(st);
 	}
-	if (S.state != FAILED) {
-		S.state = FAILED;
-		snprintf(S.msg, sizeof S.msg, "The build stopped (%s %d). Its log has the details.",
-			why, num);
-	}
+	if (S.state == FAILED)
+		return;  // an "@error " line said why
+	S.state = FAILED;
+	if (!ok)
+		snprintf(S.msg, sizeof S.msg, "%s",
+			"The build ended, but how it ended could not be read. Its log has the details.");
+	else if (WIFSIGNALED(st))
+		snprintf(S.msg, sizeof S.msg, "The build stopped (signal %d). Its log has the details.",
+			WTERMSIG(st));
+	else
+		snprintf(S.msg, sizeof S.msg, "The build stopped (exit %d). Its log has the details.",
+			WEXITSTATUS(st));
 }
 
-// Drains what the installer has written, for at most PUMP_LIMIT_MS so that a flood
-// never keeps a frame from being drawn. Returns non-zero when it read output: the
-// next turn then looks for input without waiting, so the installer never waits on
-// a full pipe.
-int
-pump_build()
+static void
+close_pipe()
 {
-	if (S.fd < 0)
-		return 0;
+	(void)close(S.fd);
+	S.fd = -1;
+}
+
+// Reads what the installer has written, for at most PUMP_LIMIT_MS so that a flood never
+// keeps a frame from being drawn. Returns non-zero when it read output. At the end of
+// output the pipe is closed; a read that fails for another reason than "nothing yet"
+// ends the build as a failure.
+static int
+drain()
+{
 	char buf[4096];
 	int got = 0;
 	Uint32 t0 = now_ms();
 	for (;;) {
 		ssize_t n = read(S.fd, buf, sizeof buf);
-		if (n < 0)
-			return got;  // nothing more yet, or an error: the next turn reads again
-		if (n == 0)
-			break;
+		if (n < 0 && (errno == EAGAIN || errno == EINTR))
+			return got;
+		if (n < 0) {
+			S.state = FAILED;
+			snprintf(S.msg, sizeof S.msg,
+				"The build's output could not be read (%s). The build was stopped.",
+				strerror(errno));
+			S.lost = 1;
+			close_pipe();
+			stop_build();
+			return got;
+		}
+		if (n == 0) {
+			close_pipe();
+			return 1;
+		}
 		got = 1;
 		if (S.log) {
 			(void)fwrite(buf, 1, (size_t)n, S.log);
@@ -513,24 +623,55 @@ pump_build()
 		if (n < (ssize_t)sizeof buf || now_ms() - t0 >= PUMP_LIMIT_MS)
 			return 1;
 	}
-	finish();
-	return 1;
 }
 
-// At the end of the run: a build child still recorded is waited for. Its pipe is
-// closed first, so that the wait never depends on what it still has to say, and one
-// that has not ended within SHUTDOWN_LIMIT_MS is killed with its group.
+// One turn of the build: drain the pipe, carry a stop through its grace, and end the
+// run once the output has ended and the installer has exited, not before: a process
+// that still holds the pipe keeps the build going, and an installer that closed its
+// output but runs on keeps the working screen live. Returns non-zero when it read
+// output: the next turn then looks for input without waiting, so the installer never
+// waits on a full pipe.
+int
+pump_build()
+{
+	if (S.pid <= 0)
+		return 0;
+	int got = S.fd >= 0 ? drain() : 0;
+	if (S.stopping) {
+		Uint32 t = now_ms() - S.stop_ms;
+		if (!S.killed && t >= SHUTDOWN_LIMIT_MS) {
+			signal_group(S.pid, SIGKILL);
+			S.killed = 1;
+		}
+		// A pipe still held after the SIGKILL belongs to a process that left the group:
+		// the launcher lets it go.
+		if (S.killed && S.fd >= 0 && t >= SHUTDOWN_LIMIT_MS + KILL_WAIT_MS)
+			close_pipe();
+	}
+	if (S.fd < 0) {
+		int end = exited(S.pid);
+		if (end != 0)
+			finish(end < 0);
+	}
+	return got;
+}
+
+// At the end of the run: a check or a build still running is ended. The build's pipe
+// is closed first, so that the wait never depends on what it still has to say; its
+// installer gets what is left of its grace (a full one unless it was told to stop
+// before), then its group is killed and it is reaped.
 void
 end_build()
 {
-	if (S.fd >= 0) {
-		(void)close(S.fd);
-		S.fd = -1;
-	}
+	end_status();
+	if (S.fd >= 0)
+		close_pipe();
 	if (S.pid > 0) {
 		int st;
-		(void)reap_within(S.pid, SHUTDOWN_LIMIT_MS, 1, &st);
+		Uint32 t0 = S.stopping ? S.stop_ms : now_ms();
+		(void)finish_child(S.pid, t0, SHUTDOWN_LIMIT_MS, &st);
 		S.pid = 0;
+		S.stopping = 0;
 	}
 	if (S.log) {
 		(void)fclose(S.log);

@@ -10,14 +10,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // [SECTION] Globals -----------------------------------------------------------------
 
-State S = {CHECKING, {}, {}, 0, 0, -1.0, {}, 0, 0, -1, {}, 0, nullptr, 0, 0};
+State S = {CHECKING, {}, {}, 0, 0, -1.0, {}, 0, 0, -1, {}, 0, nullptr, 0, 0, 0, 0, 0, 0, 0,
+	-1, 0, 0, {}};
 char g_share[1024];
 char g_python[1024];
 char g_home[1024];
@@ -33,6 +36,7 @@ reset_state()
 	memset(&S, 0, sizeof S);
 	S.progress = -1.0;
 	S.fd = -1;
+	S.check_fd = -1;
 }
 
 const char *
@@ -82,21 +86,128 @@ mkdirs(const char *path)
 	(void)mkdir(p, 0755);
 }
 
-// Called in a forked child before execv: no descriptor of the launcher's own (font
-// files, install.log, pipe ends, the display connection) may reach the program run.
-// Only async-signal-safe calls.
-void
-close_fds_from(int lowest)
+// [SECTION] Child processes ---------------------------------------------------------
+
+// The texts of the error numbers and the highest descriptor a child may have to close,
+// both read before every fork: strerror and getrlimit are not for a forked child.
+static const char *ERRNO_TEXT[256];
+static long FD_TOP;
+
+static void
+before_fork()
 {
-	if (syscall(SYS_close_range, (unsigned)lowest, ~0u, 0u) == 0)
-		return;
+	static int known;
+	if (!known) {
+		for (int e = 0; e < (int)(sizeof ERRNO_TEXT / sizeof ERRNO_TEXT[0]); e++)
+			ERRNO_TEXT[e] = strerrordesc_np(e);
+		known = 1;
+	}
 	struct rlimit rl;
-	long top = 65536;
+	FD_TOP = 65536;
 	if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != RLIM_INFINITY &&
-		(long)rl.rlim_cur < top)
-		top = (long)rl.rlim_cur;
-	for (long fd = lowest; fd < top; fd++)
-		(void)close((int)fd);
+		(long)rl.rlim_cur < FD_TOP)
+		FD_TOP = (long)rl.rlim_cur;
+}
+
+// Writes a whole buffer from a forked child; a failure changes nothing.
+static void
+put(int fd, const char *s)
+{
+	size_t n = strlen(s);
+	while (n > 0) {
+		ssize_t w = write(fd, s, n);
+		if (w <= 0)
+			return;
+		s += w;
+		n -= (size_t)w;
+	}
+}
+
+// The forked child: only async-signal-safe calls up to execve and _exit. No descriptor
+// of the launcher's own (fonts, logs, pipe ends, the display connection) reaches the
+// program run; SIGTERM, which the media library handles, is back to its default and
+// no signal is blocked.
+[[noreturn]] static void
+child(const Spawn *sp, pid_t parent, const sigset_t *none)
+{
+	struct sigaction dfl = {};
+	dfl.sa_handler = SIG_DFL;
+	(void)sigaction(SIGTERM, &dfl, nullptr);
+	(void)sigaction(SIGINT, &dfl, nullptr);
+	(void)sigprocmask(SIG_SETMASK, none, nullptr);
+	if (sp->group)
+		(void)setpgid(0, 0);
+	if (sp->orphan && (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent))
+		_exit(127);
+	if (sp->out >= 0)
+		(void)dup2(sp->out, 1);
+	if (sp->err >= 0)
+		(void)dup2(sp->err, 2);
+	if (syscall(SYS_close_range, 3u, ~0u, 0u) != 0)
+		for (long fd = 3; fd < FD_TOP; fd++)
+			(void)close((int)fd);
+	execve(sp->argv[0], const_cast<char *const *>(sp->argv), sp->envp);
+	int e = errno;
+	if (sp->fail) {
+		const char *why = e >= 0 && e < (int)(sizeof ERRNO_TEXT / sizeof ERRNO_TEXT[0]) &&
+			ERRNO_TEXT[e] ? ERRNO_TEXT[e] : "Unknown error";
+		put(2, sp->fail);
+		put(2, why);
+		put(2, "\n");
+	}
+	_exit(127);
+}
+
+// Starts a child; returns its process id, or -1. A child of its own group is made the
+// leader here as well as in the child, so that the group exists before any signal can
+// be sent to it.
+pid_t
+spawn(const Spawn *sp)
+{
+	before_fork();
+	// SIGTERM is held across the fork: until the child has its default back, the media
+	// library's handler would swallow a cancel that comes this early.
+	sigset_t term, mask, none;
+	(void)sigemptyset(&term);
+	(void)sigaddset(&term, SIGTERM);
+	(void)sigemptyset(&none);
+	(void)sigprocmask(SIG_BLOCK, &term, &mask);
+	pid_t parent = getpid();
+	pid_t pid = fork();
+	if (pid == 0)
+		child(sp, parent, &none);
+	if (pid > 0 && sp->group)
+		(void)setpgid(pid, pid);  // EACCES once the child has run execve: it did it itself
+	(void)sigprocmask(SIG_SETMASK, &mask, nullptr);
+	return pid;
+}
+
+// Whether the child has ended, without reaping it: 1 ended, 0 not yet, -1 the wait
+// failed. The zombie keeps the process id and its group's id reserved until reap().
+int
+exited(pid_t pid)
+{
+	for (;;) {
+		siginfo_t si = {};
+		if (waitid(P_PID, (id_t)pid, &si, WEXITED | WNOHANG | WNOWAIT) == 0)
+			return si.si_pid == pid;
+		if (errno != EINTR)
+			return -1;
+	}
+}
+
+// Reaps the child, waiting for it; 1 with its wait status in *status, 0 when the wait
+// failed (never to be taken for a normal end).
+int
+reap(pid_t pid, int *status)
+{
+	for (;;) {
+		*status = 0;
+		if (waitpid(pid, status, 0) == pid)
+			return 1;
+		if (errno != EINTR)
+			return 0;
+	}
 }
 
 // [SECTION] Actions and input -------------------------------------------------------
@@ -143,10 +254,14 @@ activate(int argc, char **argv)
 	return act((unsigned)B[FOCUS].action, argc, argv);
 }
 
+// A held key repeats: the repeats move the focus like presses, but never activate,
+// cancel or quit, so that holding Return starts one build and holding Escape cancels
+// it without ending the launcher. Alt+Return is the window's chord, not a press.
 static int
-key(SDL_Keycode k, int argc, char **argv)
+key(const SDL_KeyboardEvent *k, int argc, char **argv)
 {
-	switch (k) {
+	int again = k->repeat != 0;
+	switch (k->keysym.sym) {
 	case SDLK_TAB:
 	case SDLK_RIGHT:
 	case SDLK_DOWN:
@@ -157,10 +272,15 @@ key(SDL_Keycode k, int argc, char **argv)
 		focus_prev();
 		return 0;
 	case SDLK_RETURN:
+		if (k->keysym.mod & KMOD_ALT)
+			return 0;
+		return again ? 0 : activate(argc, argv);
 	case SDLK_SPACE:
 	case SDLK_KP_ENTER:
-		return activate(argc, argv);
+		return again ? 0 : activate(argc, argv);
 	case SDLK_ESCAPE:
+		if (again)
+			return 0;
 		if (S.state != WORKING)
 			return 1;
 		cancel_build();
@@ -206,7 +326,7 @@ handle_event(const SDL_Event *e, int argc, char **argv)
 			cancel_build();
 		return 1;
 	case SDL_KEYDOWN:
-		return key(e->key.keysym.sym, argc, argv);
+		return key(&e->key, argc, argv);
 	case SDL_MOUSEMOTION:
 		i = hit(e->motion.x, e->motion.y);
 		if (i >= 0)
@@ -240,14 +360,16 @@ loop(int argc, char **argv)
 
 	for (int quit = 0; !quit;) {
 		SDL_Event e;
-		int wait = S.state == WORKING ? 50 : 250;
+		// A check or a build is watched closely: its output, its end, a stop's grace.
+		int wait = S.state == WORKING || S.state == CHECKING ? 50 : 250;
 		if (busy ? SDL_PollEvent(&e) : SDL_WaitEventTimeout(&e, wait)) {
 			quit = handle_event(&e, argc, argv);
 			while (SDL_PollEvent(&e) && !quit)
 				quit = handle_event(&e, argc, argv);
 		}
 		int before = S.state;
-		busy = pump_build();
+		busy = pump_status();
+		busy |= pump_build();
 		if (S.state != before)
 			FOCUS = NO_FOCUS;
 		draw();
@@ -357,6 +479,13 @@ main(int argc, char **argv)
 	open_std_fds();
 	resolve_dirs();
 	(void)signal(SIGPIPE, SIG_IGN);
+	// Inherited across exec: ignored, it would let the kernel reap every child before
+	// the launcher could read how it ended.
+	(void)signal(SIGCHLD, SIG_DFL);
+	const char *limits = env_or("BKF_LIMITS", nullptr);
+	if (limits && !read_limits(limits))
+		fprintf(stderr, "launcher: BKF_LIMITS \"%s\" is not \"status=S,grace=S\"; "
+			"ignored\n", limits);
 
 	// A screenshot needs no display: unless told otherwise, SDL gets its dummy driver,
 	// which renders the same software pixels without bringing up a windowing stack.
@@ -390,7 +519,7 @@ main(int argc, char **argv)
 
 	draw();
 	SDL_RenderPresent(R);
-	check_status();
+	start_status();
 	FOCUS = NO_FOCUS;
 	loop(argc, argv);
 

@@ -34,6 +34,18 @@ struct State {
 	FILE *log;             // install.log of the current build, or null
 	int32_t cancelled;
 	int32_t needs_disc;    // first-time setup: titles and the screen a cancel returns to
+	// A build told to stop (a cancel, a pipe that cannot be read) gets SHUTDOWN_LIMIT_MS
+	// from stop_ms, then SIGKILL; a pipe still held KILL_WAIT_MS after that is let go.
+	int32_t stopping;
+	int32_t killed;
+	Uint32 stop_ms;
+	int32_t lost;          // the pipe failed: the build ends as a failure whatever its status
+	// The status query runs beside the loop: its child, its pipe, the answer so far.
+	pid_t check_pid;       // 0 when none
+	int check_fd;          // -1 when closed
+	Uint32 check_ms;       // when it started: STATUS_LIMIT_MS counts from here
+	size_t check_len;
+	char answer[4096];     // at most 4095 bytes of the answer, then a NUL
 };
 
 static_assert(sizeof(State::msg) == 512 && sizeof(State::step_label) == 160 &&
@@ -52,7 +64,22 @@ void reset_state();
 const char *env_or(const char *name, const char *fallback);
 void resolve_dirs();
 void mkdirs(const char *path);
-void close_fds_from(int lowest);
+
+// A child as the launcher runs it: everything here is made before the fork, so that
+// the forked child calls only async-signal-safe functions until execve.
+struct Spawn {
+	const char *const *argv;  // argv[0] is the program, run by its path
+	char *const *envp;        // its environment
+	const char *fail;         // start of the line written to fd 2 when execve fails;
+	                          // the reason and a newline follow. Null: nothing written
+	int out, err;             // made descriptors 1 and 2 when >= 0
+	int group;                // leads a process group of its own, from the first moment
+	int orphan;               // killed when the launcher dies
+};
+
+pid_t spawn(const Spawn *sp);
+int exited(pid_t pid);
+int reap(pid_t pid, int *status);
 int act(unsigned action, int argc, char **argv);
 int handle_event(const SDL_Event *e, int argc, char **argv);
 void loop(int argc, char **argv);
@@ -90,12 +117,17 @@ void draw();
 // [SECTION] installer_control.cpp ---------------------------------------------------
 
 extern Uint32 STATUS_LIMIT_MS;    // the status query is given up after this long
-extern Uint32 SHUTDOWN_LIMIT_MS;  // a build child still alive at the end gets SIGKILL after this
+extern Uint32 SHUTDOWN_LIMIT_MS;  // the grace of a child told to stop, before SIGKILL
+extern Uint32 KILL_WAIT_MS;       // after that SIGKILL, how long a held pipe is waited for
+extern Uint32 CHECK_GRACE_MS;     // the grace of the status query's child at a quit
 extern Uint32 PUMP_LIMIT_MS;      // one pump_build call reads for at most this long
 
+int read_limits(const char *spec);
 void install_argv(const char *argv[9], const char *mode);
 void status_answer(const char *answer);
-void check_status();
+void start_status();
+int pump_status();
+void end_status();
 void start_build();
 void cancel_build();
 void feed(const char *bytes, size_t n);

@@ -142,43 +142,84 @@ wait_for(Pred pred, Uint32 ms = WATCHDOG_MS)
 	return true;
 }
 
-// Drains the running build as the main loop would, until its output ends. Gives up after
-// the watchdog: the child is then killed with its group and reaped, and false returned.
+// One wait of the main loop: for the pipe when it is open, else a few ms.
+static inline void
+turn_wait(int fd)
+{
+	if (fd >= 0) {
+		struct pollfd p = {fd, POLLIN, 0};
+		(void)poll(&p, 1, 20);
+	} else {
+		test_nap(5);
+	}
+}
+
+// Ends a child that a test gave up on: its group and itself killed, the run ended as
+// at a quit, without a grace.
+static inline void
+kill_build()
+{
+	if (S.pid > 0) {
+		(void)kill(-S.pid, SIGKILL);
+		(void)kill(S.pid, SIGKILL);
+	}
+	if (S.check_pid > 0) {
+		(void)kill(-S.check_pid, SIGKILL);
+		(void)kill(S.check_pid, SIGKILL);
+	}
+	Uint32 limit = SHUTDOWN_LIMIT_MS, grace = CHECK_GRACE_MS;
+	SHUTDOWN_LIMIT_MS = CHECK_GRACE_MS = 1;
+	end_build();
+	SHUTDOWN_LIMIT_MS = limit;
+	CHECK_GRACE_MS = grace;
+}
+
+// Drains the running build as the main loop would, until it has ended: its output
+// over and the installer reaped. Gives up after the watchdog: the child is then killed
+// with its group and reaped, and false returned.
 static inline bool
 drain_build(Uint32 ms = WATCHDOG_MS)
 {
 	Uint32 t0 = test_ms();
-	while (S.fd >= 0) {
+	while (S.pid > 0) {
 		if (test_ms() - t0 >= ms) {
-			if (S.pid > 0) {
-				(void)kill(-S.pid, SIGKILL);
-				(void)kill(S.pid, SIGKILL);
-			}
-			Uint32 limit = SHUTDOWN_LIMIT_MS;
-			SHUTDOWN_LIMIT_MS = 0;
-			end_build();
-			SHUTDOWN_LIMIT_MS = limit;
+			kill_build();
 			return false;
 		}
-		struct pollfd p = {S.fd, POLLIN, 0};
-		(void)poll(&p, 1, 20);
+		turn_wait(S.fd);
 		(void)pump_build();
 	}
 	return true;
 }
 
-// Drains until pred holds or the output ends; returns pred's value.
+// Drains until pred holds or the run ends; returns pred's value.
 template <class Pred>
 static bool
 pump_until(Pred pred, Uint32 ms = WATCHDOG_MS)
 {
 	Uint32 t0 = test_ms();
-	while (!pred() && S.fd >= 0 && test_ms() - t0 < ms) {
-		struct pollfd p = {S.fd, POLLIN, 0};
-		(void)poll(&p, 1, 20);
+	while (!pred() && S.pid > 0 && test_ms() - t0 < ms) {
+		turn_wait(S.fd);
 		(void)pump_build();
 	}
 	return pred();
+}
+
+// The status query as the main loop runs it, to its end; false after the watchdog.
+static inline bool
+run_status(Uint32 ms = WATCHDOG_MS)
+{
+	start_status();
+	Uint32 t0 = test_ms();
+	while (S.check_pid > 0) {
+		if (test_ms() - t0 >= ms) {
+			kill_build();
+			return false;
+		}
+		turn_wait(S.check_fd);
+		(void)pump_status();
+	}
+	return true;
 }
 
 // True once the process is gone or only a zombie is left of it (an orphan waiting for
@@ -215,17 +256,15 @@ read_pid(const std::string &path)
 static inline void
 launcher_reset()
 {
-	if (S.pid > 0 || S.fd >= 0) {
-		Uint32 limit = SHUTDOWN_LIMIT_MS;
-		SHUTDOWN_LIMIT_MS = 0;
-		end_build();
-		SHUTDOWN_LIMIT_MS = limit;
-	}
+	if (S.pid > 0 || S.fd >= 0 || S.check_pid > 0)
+		kill_build();
 	if (S.log)
 		(void)fclose(S.log);
 	reset_state();
 	STATUS_LIMIT_MS = 60000;
 	SHUTDOWN_LIMIT_MS = 5000;
+	KILL_WAIT_MS = 500;
+	CHECK_GRACE_MS = 500;
 	PUMP_LIMIT_MS = 40;
 	g_python[0] = g_share[0] = g_home[0] = g_logs[0] = '\0';
 	(void)signal(SIGPIPE, SIG_IGN);

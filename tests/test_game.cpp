@@ -183,6 +183,16 @@ TEST_F(Game, Outcomes)
 		{"SIGKILL", "kill -KILL $$", 1, "The game stopped unexpectedly."},
 		{"SIGSEGV", "ulimit -c 0; kill -SEGV $$", 1, "The game stopped unexpectedly."},
 		{"exit 127", "exit 127", 1, "The game could not start."},
+		// A wrapper script's report of a crash: 128 plus the signal.
+		{"exit 139 (SIGSEGV)", "exit 139", 1, "The game stopped unexpectedly."},
+		{"exit 134 (SIGABRT)", "exit 134", 1, "The game stopped unexpectedly."},
+		{"exit 135 (SIGBUS)", "exit 135", 1, "The game stopped unexpectedly."},
+		{"exit 136 (SIGFPE)", "exit 136", 1, "The game stopped unexpectedly."},
+		{"exit 132 (SIGILL)", "exit 132", 1, "The game stopped unexpectedly."},
+		{"exit 137 (SIGKILL)", "exit 137", 1, "The game stopped unexpectedly."},
+		{"exit 130 (SIGINT: the player)", "exit 130", 0, nullptr},
+		{"exit 143 (SIGTERM: the player)", "exit 143", 0, nullptr},
+		{"exit 128", "exit 128", 0, nullptr},
 	};
 	for (auto &c : cases) {
 		SCOPED_TRACE(c.name);
@@ -200,6 +210,22 @@ TEST_F(Game, Outcomes)
 		EXPECT_EQ(read_file(home + "/logs/bkf.log"), "run 1 out\nrun 1 err\n");
 	}
 	EXPECT_EQ(read_file(err), "") << "the launcher wrote about the launch";
+}
+
+// A wait that fails says nothing of how the game ended: with SIGCHLD ignored the kernel
+// reaps the game at once, and the launcher must not take that for a normal end.
+TEST_F(Game, FailedWaitIsNoNormalEnd)
+{
+	struct sigaction ign = {}, old;
+	ign.sa_handler = SIG_IGN;
+	ASSERT_EQ(sigaction(SIGCHLD, &ign, &old), 0);
+	game("exit 0");
+	Argv a(0);
+	int r = play_quiet(a.argc(), a.argv());
+	(void)sigaction(SIGCHLD, &old, nullptr);
+	EXPECT_EQ(r, 1);
+	EXPECT_EQ(S.state, CRASHED);
+	EXPECT_STREQ(S.msg, "The game stopped unexpectedly.");
 }
 
 // A game that cannot be run: "could not start", and the child's single line in bkf.log.

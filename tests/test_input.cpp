@@ -48,13 +48,21 @@ protected:
 };
 
 SDL_Event
-key(SDL_Keycode k, Uint16 mod = 0)
+key(SDL_Keycode k, Uint16 mod = 0, Uint8 repeat = 0)
 {
 	SDL_Event e = {};
 	e.type = SDL_KEYDOWN;
 	e.key.keysym.sym = k;
 	e.key.keysym.mod = mod;
+	e.key.repeat = repeat;
 	return e;
+}
+
+// A held key: the repeats that the key sends after its first press.
+SDL_Event
+held(SDL_Keycode k)
+{
+	return key(k, 0, 1);
 }
 
 SDL_Event
@@ -104,6 +112,17 @@ const EventCase EVENTS[] = {
 	{"Space on Build", key(SDLK_SPACE), SETUP, 1, 1, STARTS},
 	{"KP Enter on Build", key(SDLK_KP_ENTER), SETUP, 1, 1, STARTS},
 	{"Return with Ctrl", key(SDLK_RETURN, KMOD_LCTRL), SETUP, 1, 1, STARTS},
+	{"Alt+Return on Build", key(SDLK_RETURN, KMOD_LALT), SETUP, 1, 1, NOTHING},
+	{"AltGr+Return on Build", key(SDLK_RETURN, KMOD_RALT), SETUP, 1, 1, NOTHING},
+	{"held Return on Build", held(SDLK_RETURN), SETUP, 1, 1, NOTHING},
+	{"held Space on Quit", held(SDLK_SPACE), SETUP, 0, 0, NOTHING},
+	{"held KP Enter on Build", held(SDLK_KP_ENTER), SETUP, 1, 1, NOTHING},
+	{"held Return on Cancel", held(SDLK_RETURN), WORKING, 0, 0, NOTHING},
+	{"held Escape on setup", held(SDLK_ESCAPE), SETUP, 1, 1, NOTHING},
+	{"held Escape while working", held(SDLK_ESCAPE), WORKING, 0, 0, NOTHING},
+	{"held Right moves on", held(SDLK_RIGHT), SETUP, 0, 1, NOTHING},
+	{"held Left moves back", held(SDLK_LEFT), SETUP, 1, 0, NOTHING},
+	{"held Tab moves on", held(SDLK_TAB), SETUP, 0, 1, NOTHING},
 	{"Return on Try Again", key(SDLK_RETURN), FAILED, 1, 1, STARTS},
 	{"Return on Cancel", key(SDLK_RETURN), WORKING, 0, 0, CANCELS},
 	{"Return with no focus in range", key(SDLK_RETURN), SETUP, 7, 7, NOTHING},

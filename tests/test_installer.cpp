@@ -7,6 +7,7 @@
 #include "fakes.h"
 
 #include <cmath>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -120,7 +121,7 @@ TEST_F(Installer, StatusAnswers)
 		fake(c.body);
 		S.needs_disc = c.needs_disc;
 		snprintf(S.msg, sizeof S.msg, "%s", "untouched");
-		check_status();
+		ASSERT_TRUE(run_status());
 		EXPECT_EQ(S.state, c.state);
 		EXPECT_EQ(S.needs_disc, c.needs_disc_after);
 		if (c.state == FAILED)
@@ -157,7 +158,7 @@ TEST_F(Installer, StatusInterpreterCannotRun)
 		SCOPED_TRACE(c.name);
 		launcher_reset();
 		set_dirs(c.python, share, home);
-		check_status();
+		ASSERT_TRUE(run_status());
 		EXPECT_EQ(S.state, FAILED);
 		EXPECT_EQ(std::string(S.msg), c.msg);
 	}
@@ -177,7 +178,7 @@ TEST_F(Installer, StatusCommandLineAndEnvironment)
 		"printf '{\"ready\": true}'\n");
 	ASSERT_EQ(setenv("BKF_TEST_MARK", "inherited", 1), 0);
 	ASSERT_EQ(dup2(open("/dev/null", O_RDONLY), 57), 57);  // an open descriptor of the launcher
-	check_status();
+	ASSERT_TRUE(run_status());
 	(void)close(57);
 	(void)unsetenv("BKF_TEST_MARK");
 	EXPECT_EQ(S.state, READY);
@@ -223,7 +224,7 @@ TEST_F(Installer, StatusThroughRealInterpreter)
 		"ok = sys.argv[1:] == ['--dest', '" + home + "', '--korvex', '" + share +
 		"/src/korvex', '--status'] and sys.flags.isolated\n"
 		"print('{\"ready\": false, \"needs_disc\": %s}' % ('true' if ok else 'false'))\n");
-	check_status();
+	ASSERT_TRUE(run_status());
 	EXPECT_EQ(S.state, SETUP);
 	EXPECT_EQ(S.needs_disc, 1);
 }
@@ -250,7 +251,7 @@ TEST_F(Installer, StatusTimeLimit)
 		(void)remove(pidfile.c_str());
 		STATUS_LIMIT_MS = 300;
 		fake(c.body);
-		check_status();
+		ASSERT_TRUE(run_status());
 		EXPECT_EQ(S.state, FAILED);
 		EXPECT_STREQ(S.msg, cannot_run_status(g_python).c_str());
 		pid_t pid = read_pid(pidfile);
@@ -645,33 +646,35 @@ TEST_F(Installer, CancelReachesTheGroup)
 	EXPECT_TRUE(wait_for([&] { return dead(grandchild); }, 5000));
 }
 
-// When no group of the installer's exists (it has not made one yet, or never does),
-// SIGTERM goes to the installer itself.
-TEST_F(Installer, CancelWithoutGroup)
+// The installer leads a group of its own from the first moment, whatever it does with
+// BKF_PGROUP: a cancel reaches what it started even when it never made a group, and a
+// cancel right after the start, before it could make one, reaches it too.
+TEST_F(Installer, CancelReachesAnInstallerThatMakesNoGroup)
 {
+	std::string pids = dir + "/pids";
 	struct {
 		const char *name;
 		int wait_up;  // cancel only once the installer said "up"
-		const char *python;
 	} cases[] = {
-		{"installer that never makes a group", 1, nullptr},
-		{"cancel right after the start", 0, "/usr/bin/python3"},
+		{"installer that never makes a group", 1},
+		{"cancel right after the start", 0},
 	};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.name);
 		launcher_reset();
 		set_dirs(python, share, home);
-		if (c.python)
-			fake_py("import os, time\nos.setpgid(0, 0)\nprint('up', flush=True)\ntime.sleep(60)\n");
-		else
-			fake("echo up\nexec sleep 60\n");
+		(void)remove(pids.c_str());
+		fake("sleep 60 &\necho $$ $! > " + pids + "\necho up\nwait\n");
 		S.state = SETUP;
 		S.needs_disc = 1;
 		start_build();
 		pid_t pid = S.pid;
+		EXPECT_EQ(pgid_of(pid), pid);
 		if (c.wait_up) {
 			ASSERT_TRUE(pump_until([] { return !strcmp(S.last_line, "up"); }));
-			EXPECT_EQ(pgid_of(pid), getpgrp()) << "the fake was to stay in the launcher's group";
+			int installer = 0, grandchild = 0;
+			ASSERT_EQ(sscanf(read_file(pids).c_str(), "%d %d", &installer, &grandchild), 2);
+			EXPECT_EQ(pgid_of(grandchild), pid);
 		}
 		cancel_build();
 		ASSERT_TRUE(drain_build(10000)) << "SIGTERM did not reach the installer";
@@ -711,6 +714,233 @@ TEST_F(Installer, CancelWithoutChild)
 		EXPECT_EQ(act(ACT_CANCEL, 0, nullptr), 0);
 		EXPECT_EQ(S.cancelled, flag);
 		EXPECT_EQ(S.state, UPDATE);
+	}
+}
+
+// [SECTION] Ends that take their time ------------------------------------------------
+
+// Installers whose end is not the end of their output. The build goes on while any
+// process holds the pipe and until the installer has exited; a cancel always ends it:
+// SIGCONT wakes a stopped installer, SIGKILL ends its group after the grace, and a
+// pipe still held after that (by a process that left the group) is let go. The bounds
+// only say "it did not hang": the (lowered) limits and a second or more.
+TEST_F(Installer, EndsThatTakeTheirTime)
+{
+	std::string holder = dir + "/holder";
+	struct {
+		const char *name;
+		std::string body;   // sh body; says "up" when it is time to look and to cancel
+		int cancel;
+		Uint32 grace;       // SHUTDOWN_LIMIT_MS
+		int state;
+		int holder_lives;   // the process in $holder is still alive at the end
+	} cases[] = {
+		{"closes its output, runs on, exits 0",
+			"echo up\nexec >/dev/null 2>&1\nsleep 0.5\nexit 0\n", 0, 5000, READY, 0},
+		{"closes its output, runs on, exits 4",
+			"echo up\nexec >/dev/null 2>&1\nsleep 0.3\nexit 4\n", 0, 5000, FAILED, 0},
+		{"closes its output, runs on, cancelled",
+			"echo up\nexec >/dev/null 2>&1\nexec sleep 60\n", 1, 20000, UPDATE, 0},
+		{"stopped, cancelled", "echo up\nkill -STOP $$\nexec sleep 60\n", 1, 20000, UPDATE, 0},
+		{"deaf to SIGTERM, cancelled",
+			"trap '' TERM\necho up\nwhile :; do sleep 0.05; done\n", 1, 300, UPDATE, 0},
+		{"exits, a holder in its group deaf to SIGTERM",
+			"sh -c \"trap '' TERM; exec sleep 60\" &\necho $! > " + holder + "\necho up\nexit 0\n",
+			1, 300, UPDATE, 0},
+		{"exits, a holder in its group, not cancelled, ends",
+			"sh -c 'sleep 0.5; echo late' &\necho $! > " + holder + "\necho up\nexit 0\n", 0,
+			5000, READY, 0},
+		{"exits, a holder that left its group",
+			"setsid sleep 60 &\necho $! > " + holder + "\necho up\nexit 0\n", 1, 300, UPDATE, 1},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(python, share, home);
+		(void)remove(holder.c_str());
+		fake(c.body);
+		S.state = UPDATE;
+		start_build();
+		pid_t pid = S.pid;
+		ASSERT_TRUE(pump_until([] { return !strcmp(S.last_line, "up"); }));
+		// Whatever happens to the output, the installer is recorded until it has ended.
+		Uint32 t0 = test_ms();
+		while (test_ms() - t0 < 100) {
+			turn_wait(S.fd);
+			(void)pump_build();
+			ASSERT_TRUE(S.pid > 0 || c.state == S.state) << "ended before its time";
+		}
+		if (S.pid > 0) {
+			EXPECT_EQ(S.state, WORKING);
+		}
+		SHUTDOWN_LIMIT_MS = c.grace;
+		KILL_WAIT_MS = 200;
+		if (c.cancel)
+			cancel_build();
+		ASSERT_TRUE(drain_build(c.cancel ? c.grace + KILL_WAIT_MS + 3000 : WATCHDOG_MS));
+		EXPECT_EQ(S.state, c.state);
+		EXPECT_TRUE(reaped(pid));
+		if (exists(holder)) {
+			pid_t h = read_pid(holder);
+			if (c.holder_lives)
+				EXPECT_FALSE(dead(h));
+			else
+				EXPECT_TRUE(wait_for([&] { return dead(h); }, 5000));
+			(void)kill(h, SIGKILL);
+		}
+	}
+}
+
+// The installer's wait must not be taken for its status when it fails: with SIGCHLD
+// ignored the kernel reaps every child at once, and a failed build is no success.
+TEST_F(Installer, FailedWaitIsNoSuccess)
+{
+	struct sigaction ign = {}, old;
+	ign.sa_handler = SIG_IGN;
+	ASSERT_EQ(sigaction(SIGCHLD, &ign, &old), 0);
+	fake("echo broken\nexit 1\n");
+	S.state = UPDATE;
+	start_build();
+	bool ended = drain_build();
+	(void)sigaction(SIGCHLD, &old, nullptr);
+	ASSERT_TRUE(ended);
+	EXPECT_EQ(S.state, FAILED);
+	EXPECT_STREQ(S.msg,
+		"The build ended, but how it ended could not be read. Its log has the details.");
+
+	ASSERT_EQ(sigaction(SIGCHLD, &ign, &old), 0);
+	fake("printf '{\"ready\": true}'\n");
+	ended = run_status();
+	(void)sigaction(SIGCHLD, &old, nullptr);
+	ASSERT_TRUE(ended);
+	EXPECT_EQ(S.state, FAILED) << "an answer whose exit status is unknown counts";
+}
+
+// A read of the pipe that fails for another reason than "nothing yet" ends the build as
+// a failure that says so, and stops the installer.
+TEST_F(Installer, PipeThatCannotBeRead)
+{
+	fake("echo up\nwhile :; do sleep 0.05; done\n");
+	S.state = UPDATE;
+	start_build();
+	pid_t pid = S.pid;
+	ASSERT_TRUE(pump_until([] { return !strcmp(S.last_line, "up"); }));
+	int d = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+	ASSERT_GE(d, 0);
+	ASSERT_EQ(dup2(d, S.fd), S.fd);  // the read end becomes a directory: EISDIR
+	(void)close(d);
+	ASSERT_TRUE(drain_build(10000));
+	EXPECT_EQ(S.state, FAILED);
+	EXPECT_STREQ(S.msg,
+		"The build's output could not be read (Is a directory). The build was stopped.");
+	EXPECT_TRUE(reaped(pid));
+}
+
+// A build that cannot start leaves install.log as the last build left it; an
+// environment too large for the child's fixed vector is refused, not cut.
+TEST_F(Installer, BuildThatCannotStartKeepsTheLog)
+{
+	write_file(home + "/logs/install.log", "the last build's log\n");
+	fake("exit 0\n");
+	S.state = UPDATE;
+
+	struct rlimit rl, low;
+	ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &rl), 0);
+	int top = 0;
+	for (int fd = 0; fd < 4096; fd++)
+		if (fcntl(fd, F_GETFD) >= 0)
+			top = fd;
+	low = rl;
+	low.rlim_cur = (rlim_t)top + 1;
+	ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+	std::vector<int> fill;  // every free number below the limit taken: no room for a pipe
+	for (int fd; (fd = open("/dev/null", O_RDONLY)) >= 0;)
+		fill.push_back(fd);
+	start_build();
+	for (int fd : fill)
+		(void)close(fd);
+	(void)setrlimit(RLIMIT_NOFILE, &rl);
+	EXPECT_EQ(S.state, FAILED);
+	EXPECT_STREQ(S.msg, "The build could not start.");
+	EXPECT_EQ(S.pid, 0);
+	EXPECT_EQ(S.log, nullptr);
+	EXPECT_EQ(log(), "the last build's log\n");
+
+	S.state = UPDATE;
+	for (int i = 0; i < 4100; i++)
+		ASSERT_EQ(setenv(("BKF_FILLER_" + std::to_string(i)).c_str(), "x", 1), 0);
+	start_build();
+	for (int i = 0; i < 4100; i++)
+		(void)unsetenv(("BKF_FILLER_" + std::to_string(i)).c_str());
+	EXPECT_EQ(S.state, FAILED);
+	EXPECT_EQ(S.pid, 0);
+	EXPECT_EQ(log(), "the last build's log\n");
+}
+
+// The status query runs beside the loop: a turn never waits for the installer, the
+// answer is judged once its output has ended and it has exited, and a quit while it
+// runs ends it, its group and a child deaf to SIGTERM within CHECK_GRACE_MS.
+TEST_F(Installer, StatusBesideTheLoop)
+{
+	std::string g = dir + "/g", go = dir + "/go";
+	fake("while [ ! -e " + go + " ]; do sleep 0.01; done\nprintf '{\"ready\": true}'\n");
+	start_status();
+	ASSERT_GT(S.check_pid, 0);
+	for (int i = 0; i < 5; i++)
+		EXPECT_EQ(pump_status(), 0);
+	EXPECT_EQ(S.state, CHECKING) << "a turn waited for the answer";
+	write_file(go, "");
+	Uint32 t0 = test_ms();
+	while (S.check_pid > 0 && test_ms() - t0 < WATCHDOG_MS) {
+		turn_wait(S.check_fd);
+		(void)pump_status();
+	}
+	EXPECT_EQ(S.state, READY);
+
+	launcher_reset();
+	set_dirs(python, share, home);
+	fake("trap '' TERM\nsleep 60 &\necho $! > " + g + "\nwhile :; do sleep 0.05; done\n");
+	start_status();
+	pid_t pid = S.check_pid;
+	ASSERT_TRUE(wait_for([&] { return read_pid(g) > 0; }));
+	end_status();
+	EXPECT_EQ(S.check_pid, 0);
+	EXPECT_EQ(S.check_fd, -1);
+	EXPECT_TRUE(reaped(pid));
+	EXPECT_TRUE(wait_for([&] { return dead(read_pid(g)); }, 5000)) << "its group lives on";
+	EXPECT_EQ(S.state, CHECKING);
+}
+
+// BKF_LIMITS: "status=S,grace=S" in seconds, either part alone; anything else changes
+// nothing.
+TEST_F(Installer, Limits)
+{
+	struct {
+		const char *spec;
+		int ok;
+		Uint32 status, grace;
+	} cases[] = {
+		{"status=2,grace=0.5", 1, 2000, 500},
+		{"grace=0.25", 1, 60000, 250},
+		{"status=0.3", 1, 300, 5000},
+		{"grace=1,status=90", 1, 90000, 1000},
+		{"status=0", 0, 60000, 5000},
+		{"status=-1", 0, 60000, 5000},
+		{"status=", 0, 60000, 5000},
+		{"status=2,", 0, 60000, 5000},
+		{"status=2;grace=1", 0, 60000, 5000},
+		{"limit=3", 0, 60000, 5000},
+		{"status=1e9", 0, 60000, 5000},
+		{"status=nan", 0, 60000, 5000},
+		{"", 0, 60000, 5000},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.spec);
+		STATUS_LIMIT_MS = 60000;
+		SHUTDOWN_LIMIT_MS = 5000;
+		EXPECT_EQ(read_limits(c.spec), c.ok);
+		EXPECT_EQ(STATUS_LIMIT_MS, c.status);
+		EXPECT_EQ(SHUTDOWN_LIMIT_MS, c.grace);
 	}
 }
 

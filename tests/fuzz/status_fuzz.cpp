@@ -1,5 +1,5 @@
 // status_fuzz.cpp: libFuzzer harness for the status answer. The input is what the
-// installer wrote, taken as check_status() takes it: its first 4095 bytes in a zeroed
+// installer wrote, taken as the status query takes it: its first 4095 bytes in a zeroed
 // 4096-byte buffer, so the text ends at the first NUL. status_answer() must choose one
 // of the four screens, and what it chose must agree with the marks in the text from
 // the last "{", for either start value of needs_disc.

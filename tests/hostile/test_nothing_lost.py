@@ -6,7 +6,7 @@ crash of the game."""
 import os
 import unittest
 
-from util import CRASHED, Case, harness, read, render
+from util import CRASHED, Case, alive, harness, read, render, wait_for
 
 # Bytes of every value in pieces that do not always end a line, then a marker; the
 # test kills the launcher once the marker is in the log, while more keeps coming.
@@ -61,14 +61,16 @@ sys.exit(3 if n == 0 else 0)
 
 class NothingLost(Case):
     def test_log_survives_sigkill_of_launcher(self):
-        """The launcher is killed while the build pours out: install.log is exactly what
-        the installer wrote up to some point, the marker and all before it included."""
+        """The launcher is killed while the build pours out: the installer goes with it,
+        and install.log is exactly what the installer wrote up to some point, the
+        marker and all before it included."""
         self.launch(download=READ_LOG + STREAM)
         self.update_then_build()
+        inst = int(self.noted("pid--download"))
         self.noted("marked")
         self.la.proc.kill()
         self.la.proc.wait(10)
-        self.noted("epipe")  # the launcher's end of the pipe went with it
+        wait_for(lambda: not alive(inst), 10, what="the installer to die with the launcher")
         log, side = read(self.log()), read(self.path("side"))
         mark = side.index(b"MARK 1 of the test\n") + len(b"MARK 1 of the test\n")
         self.assertGreaterEqual(len(log), mark)
