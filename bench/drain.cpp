@@ -60,7 +60,7 @@ main(int argc, char **argv)
 		S.fd = p[0];
 		S.pid = pid;
 		S.state = WORKING;
-		S.log = fopen(log, "w");
+		S.log = open(log, O_WRONLY | O_CREAT | O_TRUNC, 0644);
 		while (S.pid > 0) {
 			int fd = S.fd;
 			if (!pump_build() && S.pid > 0) {

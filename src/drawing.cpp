@@ -7,6 +7,9 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // [SECTION] Globals -----------------------------------------------------------------
 
@@ -27,8 +30,31 @@ static const SDL_Color GOLD = {255, 204, 51, 255};  // progress fill and focus r
 
 // [SECTION] Fonts and text ----------------------------------------------------------
 
+// Opens one font file, without blocking on what the path names: only a regular file
+// is read (a FIFO there would hold the launcher for ever, even through SIGTERM).
+static TTF_Font *
+open_font(const char *path, int size)
+{
+	int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	if (fd < 0)
+		return nullptr;
+	struct stat st;
+	FILE *f = nullptr;
+	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(f = fdopen(fd, "rb"))) {
+		(void)close(fd);
+		return nullptr;
+	}
+	SDL_RWops *rw = SDL_RWFromFP(f, SDL_TRUE);
+	if (!rw) {
+		(void)fclose(f);
+		return nullptr;
+	}
+	return TTF_OpenFontRW(rw, 1, size);  // the font owns the stream from here, or closes it
+}
+
 // Returns the first DejaVu Sans face that opens, BKF_FONTS first. Each call searches on
-// its own, so the regular and bold faces may come from different directories.
+// its own, so the regular and bold faces may come from different directories. A path
+// that does not fit is skipped, never cut: a cut path names another file.
 TTF_Font *
 font(int bold, int size)
 {
@@ -44,9 +70,11 @@ font(int bold, int size)
 
 	dirs[0] = env_or("BKF_FONTS", "/usr/share/fonts/dejavu");
 	for (const char **d = dirs; *d; d++) {
-		snprintf(path, sizeof path, "%.*s/%s", (int)sizeof path - 1, *d,
+		int n = snprintf(path, sizeof path, "%s/%s", *d,
 			bold ? "DejaVuSans-Bold.ttf" : "DejaVuSans.ttf");
-		TTF_Font *f = TTF_OpenFont(path, size);
+		if (n <= 0 || (size_t)n >= sizeof path)
+			continue;
+		TTF_Font *f = open_font(path, size);
 		if (f)
 			return f;
 	}
@@ -257,7 +285,7 @@ working()
 static const char *
 title()
 {
-	if (S.state == CHECKING || S.state == READY || S.state == CRASHED)
+	if (S.state == CHECKING || S.state == READY || S.state == CRASHED || S.blocked)
 		return "Brackenfold";
 	return S.needs_disc ? "Set up Brackenfold" : "Updating Brackenfold";
 }
@@ -292,7 +320,9 @@ draw()
 	case FAILED:
 	case CRASHED:
 		text(F_BODY, 48, 112, 864, WHITE, "%s", S.msg);
-		text(F_SMALL, 48, 222, 864, DIM, "The logs are in %s", g_logs);
+		// A failure that is no build's (a path, the claim) has nothing in the logs.
+		if (!S.blocked && g_logs[0])
+			text(F_SMALL, 48, 222, 864, DIM, "The logs are in %s", g_logs);
 		if (S.state == FAILED)
 			buttons(2, "Quit", ACT_QUIT, "Try Again", ACT_RETRY);
 		else

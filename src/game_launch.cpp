@@ -79,9 +79,16 @@ play(SDL_Window *win, int argc, char **argv)
 	// log is opened here, as everything the forked child needs is made before the fork.
 	char fail[1220];  // "cannot run " and the longest executable path
 	snprintf(fail, sizeof fail, "cannot run %.1199s: ", exe);
+	// Only a regular file is written, opened without blocking on a FIFO put there; the
+	// game's output then stays the launcher's.
 	int fd = -1;
+	struct stat ls;
 	if (!isatty(2))
-		fd = open(log, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+		fd = open(log, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+	if (fd >= 0 && (fstat(fd, &ls) != 0 || !S_ISREG(ls.st_mode))) {
+		(void)close(fd);
+		fd = -1;
+	}
 	Spawn sp = {args, environ, fail, fd, fd, 0, 0};
 
 	SDL_HideWindow(win);

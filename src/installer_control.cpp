@@ -6,6 +6,7 @@
 #include "launcher.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -296,6 +298,95 @@ build_failed()
 	snprintf(S.msg, sizeof S.msg, "%s", "The build could not start.");
 }
 
+// The free space a first-time setup needs before anything is started: the setup
+// screen promises "about 3 GB", and a full disk is the commonest silent failure.
+unsigned long long ROOM_NEEDED = 3000000000ull;
+
+// Bytes as decimal gigabytes with one decimal, rounded down: a refusal never shows
+// "3.0 GB free".
+void
+gb_down(unsigned long long bytes, char *out, size_t size)
+{
+	unsigned long long tenths = bytes / 100000000ull;
+	snprintf(out, size, "%llu.%llu", tenths / 10, tenths % 10);
+}
+
+// Whether the file system that is to hold the data folder (its nearest existing
+// ancestor) has ROOM_NEEDED free. Otherwise the failure screen says how much is needed
+// and how much is free where, and 0 is returned. A space that cannot be read passes.
+static int
+room_for_setup()
+{
+	char where[PATH_MAX];
+	struct statvfs vs;
+	if (!nearest(g_home, where, sizeof where) || statvfs(where, &vs) != 0)
+		return 1;
+	unsigned long long free = (unsigned long long)vs.f_bavail * vs.f_frsize;
+	if (free >= ROOM_NEEDED)
+		return 1;
+	char gb[32];
+	gb_down(free, gb, sizeof gb);
+	S.state = FAILED;
+	snprintf(S.msg, sizeof S.msg, "Setting up needs about 3 GB of free space; %.300s has %s "
+		"GB free.", where, gb);
+	return 0;
+}
+
+// The log stops at its first failure, and says why: the build goes on without it.
+static void
+log_lost(const char *why)
+{
+	if (S.log >= 0) {
+		(void)close(S.log);
+		S.log = -1;
+	}
+	if (!S.log_why[0])
+		snprintf(S.log_why, sizeof S.log_why, "%.127s", why);
+}
+
+// Opens install.log afresh, without blocking on what is there: only a regular file is
+// written (a FIFO, a device or a socket counts as a log that could not be opened).
+static void
+open_log()
+{
+	char path[1200];
+	static_assert(sizeof path > sizeof g_logs + sizeof "/install.log", "room for the log path");
+	S.log_why[0] = '\0';
+	if (S.log >= 0)
+		(void)close(S.log);
+	S.log = -1;
+	mkdirs(g_logs);
+	snprintf(path, sizeof path, "%s/install.log", g_logs);
+	int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+	struct stat st;
+	if (fd < 0 && errno != ENXIO) {
+		log_lost(strerror(errno));
+	} else if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+		if (fd >= 0)
+			(void)close(fd);
+		log_lost("it is not a regular file");  // ENXIO: a FIFO without a reader
+	} else {
+		S.log = fd;
+	}
+}
+
+// Writes one read of the pipe to the log, whole, or notes why it could not.
+static void
+write_log(const char *buf, size_t n)
+{
+	while (S.log >= 0 && n > 0) {
+		ssize_t w = write(S.log, buf, n);
+		if (w < 0 && errno == EINTR)
+			continue;
+		if (w <= 0) {
+			log_lost(w < 0 ? strerror(errno) : "nothing more could be written");
+			return;
+		}
+		buf += w;
+		n -= (size_t)w;
+	}
+}
+
 // Starts the installer with "--download" behind a non-blocking pipe. It leads a group
 // of its own from the first moment, whatever it does with BKF_PGROUP, so that a cancel
 // reaches everything it starts. install.log is opened only once the child runs: a
@@ -314,6 +405,8 @@ start_build()
 	struct stat st;
 	if (S.state == FAILED && stat(g_home, &st) != 0)
 		S.needs_disc = 1;
+	if (S.needs_disc && !room_for_setup())
+		return;
 
 	install_argv(argv, "--download");
 	if (!build_env()) {
@@ -341,12 +434,7 @@ start_build()
 		return;
 	}
 
-	mkdirs(g_logs);
-	char path[1200];
-	snprintf(path, sizeof path, "%.*s/install.log", (int)sizeof g_logs - 1, g_logs);
-	if (S.log)
-		(void)fclose(S.log);
-	S.log = fopen(path, "w");
+	open_log();
 
 	(void)fcntl(p[0], F_SETFL, O_NONBLOCK);
 	S.pid = pid;
@@ -534,6 +622,31 @@ feed(const char *bytes, size_t n)
 	}
 }
 
+// The message of a build that ended badly without saying why.
+static void
+stopped_message(int ok, int st)
+{
+	S.state = FAILED;
+	if (!ok)
+		snprintf(S.msg, sizeof S.msg, "%s",
+			"The build ended, but how it ended could not be read. Its log has the details.");
+	else if (WIFSIGNALED(st))
+		snprintf(S.msg, sizeof S.msg, "The build stopped (signal %d). Its log has the details.",
+			WTERMSIG(st));
+	else
+		snprintf(S.msg, sizeof S.msg, "The build stopped (exit %d). Its log has the details.",
+			WEXITSTATUS(st));
+}
+
+static void
+close_log()
+{
+	if (S.log >= 0) {
+		(void)close(S.log);
+		S.log = -1;
+	}
+}
+
 // The output has ended and the installer has exited (or its wait failed, unknown):
 // reap it and choose the screen its end leads to. What is left of a stopped build's
 // group goes now, while the installer's zombie still holds the group's id.
@@ -548,33 +661,27 @@ finish(int unknown)
 	}
 	S.pid = 0;
 	S.stopping = 0;
-	if (S.log) {
-		(void)fclose(S.log);
-		S.log = nullptr;
-	}
+	close_log();
 	if (S.cancelled) {
 		S.state = S.needs_disc ? SETUP : UPDATE;
 		return;
 	}
-	if (S.lost)
-		return;  // FAILED, with the pipe's message
-	if (ok && WIFEXITED(st) && WEXITSTATUS(st) == 0) {
+	if (ok && WIFEXITED(st) && WEXITSTATUS(st) == 0 && !S.lost) {
 		S.state = READY;
 		S.needs_disc = 0;
 		return;
 	}
-	if (S.state == FAILED)
-		return;  // an "@error " line said why
-	S.state = FAILED;
-	if (!ok)
-		snprintf(S.msg, sizeof S.msg, "%s",
-			"The build ended, but how it ended could not be read. Its log has the details.");
-	else if (WIFSIGNALED(st))
-		snprintf(S.msg, sizeof S.msg, "The build stopped (signal %d). Its log has the details.",
-			WTERMSIG(st));
-	else
-		snprintf(S.msg, sizeof S.msg, "The build stopped (exit %d). Its log has the details.",
-			WEXITSTATUS(st));
+	if (S.state != FAILED)
+		stopped_message(ok, st);
+	// else an "@error " line, or the pipe's failure, said why
+	if (S.log_why[0]) {
+		// The sentence about the log goes whole; the message before it is cut to make room.
+		char note[200], msg[sizeof S.msg];
+		int k = snprintf(note, sizeof note, "The log is incomplete: %s.", S.log_why);
+		int keep = (int)sizeof msg - 2 - (k > 0 ? k : 0);
+		snprintf(msg, sizeof msg, "%.*s %s", keep > 0 ? keep : 0, S.msg, note);
+		memcpy(S.msg, msg, sizeof msg);
+	}
 }
 
 static void
@@ -613,10 +720,7 @@ drain()
 			return 1;
 		}
 		got = 1;
-		if (S.log) {
-			(void)fwrite(buf, 1, (size_t)n, S.log);
-			(void)fflush(S.log);
-		}
+		write_log(buf, (size_t)n);
 		feed(buf, (size_t)n);
 		// A short read emptied the pipe: what comes next is left to gather while the
 		// frame is drawn, and read in whole buffers on the next turn.
@@ -673,8 +777,5 @@ end_build()
 		S.pid = 0;
 		S.stopping = 0;
 	}
-	if (S.log) {
-		(void)fclose(S.log);
-		S.log = nullptr;
-	}
+	close_log();
 }

@@ -6,10 +6,14 @@
 #include "launcher.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdarg>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -19,7 +23,7 @@
 
 // [SECTION] Globals -----------------------------------------------------------------
 
-State S = {CHECKING, {}, {}, 0, 0, -1.0, {}, 0, 0, -1, {}, 0, nullptr, 0, 0, 0, 0, 0, 0, 0,
+State S = {CHECKING, {}, {}, 0, 0, -1.0, {}, 0, 0, -1, {}, 0, -1, 0, 0, 0, 0, 0, 0, {}, 0, 0,
 	-1, 0, 0, {}};
 char g_share[1024];
 char g_python[1024];
@@ -36,6 +40,7 @@ reset_state()
 	memset(&S, 0, sizeof S);
 	S.progress = -1.0;
 	S.fd = -1;
+	S.log = -1;
 	S.check_fd = -1;
 }
 
@@ -46,35 +51,84 @@ env_or(const char *name, const char *fallback)
 	return v && *v ? v : fallback;
 }
 
-void
+// A failure screen that is no build's: titled plainly, and its "Try Again" begins the
+// launcher's start again (begin). Returns 0.
+static int refuse(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+static int
+refuse(const char *fmt, ...)
+{
+	va_list ap;
+	va_start(ap, fmt);
+	vsnprintf(S.msg, sizeof S.msg, fmt, ap);
+	va_end(ap);
+	S.state = FAILED;
+	S.blocked = 1;
+	return 0;
+}
+
+// The four directory strings from the environment. A path from outside that does not
+// fit its buffer is refused, never cut: a cut on a "/" names another folder, and a cut
+// interpreter path another program. Without HOME the home folder is the user's own
+// from the system's user database, never the current directory. Returns 0, with the
+// refused strings left empty and the failure screen set, when one cannot be had.
+int
 resolve_dirs()
 {
 	static_assert(sizeof g_logs >= sizeof g_home + sizeof "/logs", "g_logs holds g_home");
-	snprintf(g_share, sizeof g_share, "%.*s", (int)sizeof g_share - 1,
-		env_or("BKF_SHARE", "/app/share/brackenfold"));
-	snprintf(g_python, sizeof g_python, "%.*s", (int)sizeof g_python - 1,
-		env_or("BKF_PYTHON", "/app/venv/bin/python3"));
+	g_share[0] = g_python[0] = g_home[0] = g_logs[0] = '\0';
+
 	const char *home = getenv("BKF_HOME");
 	const char *xdg = getenv("XDG_DATA_HOME");
-	if (home && *home)
-		snprintf(g_home, sizeof g_home, "%.*s", (int)sizeof g_home - 1, home);
-	else if (xdg && *xdg)
-		snprintf(g_home, sizeof g_home, "%.*s/brackenfold", (int)sizeof g_home - 1, xdg);
-	else
-		snprintf(g_home, sizeof g_home, "%.*s/.local/share/brackenfold",
-			(int)sizeof g_home - 1, env_or("HOME", "."));
-	snprintf(g_logs, sizeof g_logs, "%.*s/logs", (int)sizeof g_home - 1, g_home);
+	const char *base, *tail;
+	if (home && *home) {
+		base = home;
+		tail = "";
+	} else if (xdg && *xdg) {
+		base = xdg;
+		tail = "/brackenfold";
+	} else {
+		base = env_or("HOME", nullptr);
+		tail = "/.local/share/brackenfold";
+		static char strings[16384];  // the entry's texts; more than any real entry holds
+		struct passwd pw, *found = nullptr;
+		if (!base && getpwuid_r(getuid(), &pw, strings, sizeof strings, &found) == 0 &&
+			found && pw.pw_dir && pw.pw_dir[0] == '/')
+			base = pw.pw_dir;
+		if (!base)
+			return refuse("%s", "No home folder is known: HOME is not set, and the system "
+				"has none for this user. Set HOME or BKF_HOME.");
+	}
+	size_t n = strlen(base) + strlen(tail);
+	if (n >= sizeof g_home)
+		return refuse("The path of the data folder is too long: %zu bytes, and at most %zu "
+			"fit. Set BKF_HOME to a shorter one.", n, sizeof g_home - 1);
+	snprintf(g_home, sizeof g_home, "%s%s", base, tail);
+	snprintf(g_logs, sizeof g_logs, "%s/logs", g_home);
+
+	const char *share = env_or("BKF_SHARE", "/app/share/brackenfold");
+	if (strlen(share) >= sizeof g_share)
+		return refuse("The path of the app's files (BKF_SHARE) is too long: %zu bytes, and at "
+			"most %zu fit.", strlen(share), sizeof g_share - 1);
+	snprintf(g_share, sizeof g_share, "%s", share);
+
+	const char *python = env_or("BKF_PYTHON", "/app/venv/bin/python3");
+	if (strlen(python) >= sizeof g_python)
+		return refuse("The path of the Python interpreter (BKF_PYTHON) is too long: %zu "
+			"bytes, and at most %zu fit.", strlen(python), sizeof g_python - 1);
+	snprintf(g_python, sizeof g_python, "%s", python);
+	return 1;
 }
 
 // Makes the directory and every missing parent; every error, an existing one included,
-// is ignored: a log that then cannot be opened is the only consequence. The copy has
-// the room of g_logs, so that the logs directory of the longest g_home is made whole.
+// is ignored: a log that then cannot be opened is the only consequence. A path longer
+// than PATH_MAX makes nothing.
 void
 mkdirs(const char *path)
 {
-	char p[sizeof g_logs];
-	snprintf(p, sizeof p, "%.*s", (int)sizeof p - 1, path);
-	if (!p[0])
+	char p[PATH_MAX];
+	int n = snprintf(p, sizeof p, "%s", path);
+	if (n <= 0 || (size_t)n >= sizeof p)
 		return;
 	for (char *c = p + 1; *c; c++) {
 		if (*c != '/')
@@ -84,6 +138,193 @@ mkdirs(const char *path)
 		*c = '/';
 	}
 	(void)mkdir(p, 0755);
+}
+
+// The nearest ancestor of path that exists, path itself included, as it is spelled:
+// "." for a relative path none of whose parts exists. Returns 0 when it does not fit.
+int
+nearest(const char *path, char *out, size_t size)
+{
+	int n = snprintf(out, size, "%s", path);
+	if (n <= 0 || (size_t)n >= size)
+		return 0;
+	struct stat st;
+	while (stat(out, &st) != 0) {
+		char *slash = strrchr(out, '/');
+		if (!slash) {
+			snprintf(out, size, "%s", ".");
+			return 1;
+		}
+		while (slash > out && slash[-1] == '/')
+			slash--;  // "a//b": the parent is "a"
+		slash[slash == out] = '\0';  // the parent of "/x" is "/"
+	}
+	return 1;
+}
+
+// [SECTION] The claim on the data folder --------------------------------------------
+
+// One launcher per data folder: the claim is an exclusive flock() on a lock file that
+// the kernel releases when the launcher ends, however it ends. It lives beside the
+// data folder (its parent gets ".<name>.lock"), named from the real path of the
+// folder's nearest existing ancestor and the rest of its path, so that a symlink or a
+// relative spelling of the same folder finds the same claim; the folder itself is never
+// made for it. Where the parent cannot hold it, the lock goes to $XDG_RUNTIME_DIR (or
+// /tmp) under a name made from the same path.
+static int CLAIM = -1;  // the lock's descriptor, held for the whole run
+
+// The absolute path that names path however it is spelled: the real path of its
+// nearest existing ancestor, then the rest, with "." and ".." taken as written.
+int
+canonical(const char *path, char *out, size_t size)
+{
+	char p[PATH_MAX], real[PATH_MAX], cwd[PATH_MAX];
+	int n;
+	if (path[0] == '/')
+		n = snprintf(p, sizeof p, "%s", path);
+	else if (getcwd(cwd, sizeof cwd))
+		n = snprintf(p, sizeof p, "%s/%s", cwd, path);
+	else
+		return 0;
+	if (n <= 0 || (size_t)n >= sizeof p)
+		return 0;
+
+	size_t cut = (size_t)n;
+	for (;;) {
+		char keep = p[cut];
+		p[cut] = '\0';
+		int found = realpath(cut ? p : "/", real) != nullptr;
+		p[cut] = keep;
+		if (found)
+			break;
+		if (cut == 0)
+			return 0;
+		do
+			cut--;
+		while (cut > 0 && p[cut] != '/');
+	}
+	n = snprintf(out, size, "%s", real);
+	if (n <= 0 || (size_t)n >= size)
+		return 0;
+	size_t len = (size_t)n;
+	for (char *c = p + cut; *c;) {
+		while (*c == '/')
+			c++;
+		char *e = c;
+		while (*e && *e != '/')
+			e++;
+		size_t k = (size_t)(e - c);
+		if (k == 2 && c[0] == '.' && c[1] == '.') {
+			while (len > 1 && out[len - 1] != '/')
+				len--;
+			if (len > 1)
+				len--;
+			out[len] = '\0';
+		} else if (k > 0 && !(k == 1 && c[0] == '.')) {
+			if (len + (len > 1) + k >= size)
+				return 0;
+			if (len > 1)
+				out[len++] = '/';
+			memcpy(out + len, c, k);
+			len += k;
+			out[len] = '\0';
+		}
+		c = e;
+	}
+	return 1;
+}
+
+// The lock file of the data folder home: which 0 beside it, 1 in the runtime folder.
+int
+claim_path(const char *home, int which, char *out, size_t size)
+{
+	char real[PATH_MAX];
+	if (!canonical(home, real, sizeof real))
+		return 0;
+	int n;
+	if (which == 0) {
+		char *slash = strrchr(real, '/');
+		if (!slash || !slash[1])
+			return 0;  // the root itself has no side to lie beside
+		*slash = '\0';
+		n = snprintf(out, size, "%s/.%s.lock", real[0] ? real : "", slash + 1);
+	} else {
+		unsigned long long h = 14695981039346656037ull;  // FNV-1a of the path
+		for (const char *c = real; *c; c++)
+			h = (h ^ (unsigned char)*c) * 1099511628211ull;
+		const char *run = getenv("XDG_RUNTIME_DIR");
+		struct stat st;
+		if (run && run[0] == '/' && stat(run, &st) == 0 && S_ISDIR(st.st_mode))
+			n = snprintf(out, size, "%s/brackenfold-%016llx.lock", run, h);
+		else
+			n = snprintf(out, size, "/tmp/brackenfold-%u-%016llx.lock", (unsigned)getuid(), h);
+	}
+	return n > 0 && (size_t)n < size;
+}
+
+// Opens and locks one lock file: 1 claimed, 0 held by another launcher, -1 the file
+// cannot serve (no room for it, not a regular file of this user's).
+static int
+lock(const char *path)
+{
+	char dir[PATH_MAX];
+	snprintf(dir, sizeof dir, "%s", path);
+	char *slash = strrchr(dir, '/');
+	if (slash && slash != dir) {
+		*slash = '\0';
+		mkdirs(dir);  // the parents of the data folder, never the folder itself
+	}
+	int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+	if (fd < 0)
+		return -1;
+	struct stat st;
+	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+		(void)close(fd);
+		return -1;
+	}
+	if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+		int e = errno;
+		(void)close(fd);
+		return e == EWOULDBLOCK ? 0 : -1;
+	}
+	CLAIM = fd;
+	return 1;
+}
+
+// Claims the data folder for the whole run. Returns 0, with the failure screen set,
+// when another launcher holds it; a claim that cannot be made at all (no writable
+// place for a lock) lets the launcher go on, with a warning.
+int
+claim()
+{
+	if (CLAIM >= 0)
+		return 1;
+	char path[PATH_MAX];
+	for (int which = 0; which < 2; which++) {
+		if (!claim_path(g_home, which, path, sizeof path))
+			continue;
+		int r = lock(path);
+		if (r == 1)
+			return 1;
+		if (r == 0)
+			return refuse("%s", "Brackenfold is already open in another window. Use that "
+				"one, or close it and press Try Again.");
+	}
+	fprintf(stderr, "launcher: no lock can be made for %s; another launcher on it would "
+		"not be noticed\n", g_home);
+	return 1;
+}
+
+// The launcher's start, and what "Try Again" on a failure screen that is no build's
+// does: paths that fit, a home, the claim on the data folder, then the status query.
+void
+begin()
+{
+	S.blocked = 0;
+	if (!resolve_dirs() || !claim())
+		return;
+	S.state = CHECKING;
+	start_status();
 }
 
 // [SECTION] Child processes ---------------------------------------------------------
@@ -218,8 +459,14 @@ act(unsigned action, int argc, char **argv)
 	switch (action) {
 	case ACT_PLAY:
 		return !play(WIN, argc, argv);
-	case ACT_BUILD:
 	case ACT_RETRY:
+		if (S.blocked) {
+			begin();
+			return 0;
+		}
+		start_build();
+		return 0;
+	case ACT_BUILD:
 		start_build();
 		return 0;
 	case ACT_CANCEL:
@@ -477,7 +724,6 @@ int
 main(int argc, char **argv)
 {
 	open_std_fds();
-	resolve_dirs();
 	(void)signal(SIGPIPE, SIG_IGN);
 	// Inherited across exec: ignored, it would let the kernel reap every child before
 	// the launcher could read how it ended.
@@ -514,12 +760,14 @@ main(int argc, char **argv)
 
 	load_fonts();
 
-	if (shot)
+	if (shot) {
+		(void)resolve_dirs();  // the logs line of the failure screens
 		return screenshot(shot);
+	}
 
+	begin();
 	draw();
 	SDL_RenderPresent(R);
-	start_status();
 	FOCUS = NO_FOCUS;
 	loop(argc, argv);
 

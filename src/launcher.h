@@ -31,7 +31,7 @@ struct State {
 	int fd;                // non-blocking read end of its pipe, -1 when closed
 	char line[8192];       // output line under assembly: 8191 bytes and a NUL
 	size_t line_len;
-	FILE *log;             // install.log of the current build, or null
+	int log;               // install.log of the current build, -1 when none
 	int32_t cancelled;
 	int32_t needs_disc;    // first-time setup: titles and the screen a cancel returns to
 	// A build told to stop (a cancel, a pipe that cannot be read) gets SHUTDOWN_LIMIT_MS
@@ -40,6 +40,8 @@ struct State {
 	int32_t killed;
 	Uint32 stop_ms;
 	int32_t lost;          // the pipe failed: the build ends as a failure whatever its status
+	char log_why[128];     // why install.log is incomplete; empty while it is whole
+	int32_t blocked;       // the failure is no build's: a plain title, and Try Again begins again
 	// The status query runs beside the loop: its child, its pipe, the answer so far.
 	pid_t check_pid;       // 0 when none
 	int check_fd;          // -1 when closed
@@ -62,8 +64,13 @@ extern SDL_Renderer *R;
 
 void reset_state();
 const char *env_or(const char *name, const char *fallback);
-void resolve_dirs();
+int resolve_dirs();
 void mkdirs(const char *path);
+int nearest(const char *path, char *out, size_t size);
+int canonical(const char *path, char *out, size_t size);
+int claim_path(const char *home, int which, char *out, size_t size);
+int claim();
+void begin();
 
 // A child as the launcher runs it: everything here is made before the fork, so that
 // the forked child calls only async-signal-safe functions until execve.
@@ -121,8 +128,10 @@ extern Uint32 SHUTDOWN_LIMIT_MS;  // the grace of a child told to stop, before S
 extern Uint32 KILL_WAIT_MS;       // after that SIGKILL, how long a held pipe is waited for
 extern Uint32 CHECK_GRACE_MS;     // the grace of the status query's child at a quit
 extern Uint32 PUMP_LIMIT_MS;      // one pump_build call reads for at most this long
+extern unsigned long long ROOM_NEEDED;  // free bytes a first-time setup needs: "about 3 GB"
 
 int read_limits(const char *spec);
+void gb_down(unsigned long long bytes, char *out, size_t size);
 void install_argv(const char *argv[9], const char *mode);
 void status_answer(const char *answer);
 void start_status();

@@ -258,8 +258,8 @@ launcher_reset()
 {
 	if (S.pid > 0 || S.fd >= 0 || S.check_pid > 0)
 		kill_build();
-	if (S.log)
-		(void)fclose(S.log);
+	if (S.log >= 0)
+		(void)close(S.log);
 	reset_state();
 	STATUS_LIMIT_MS = 60000;
 	SHUTDOWN_LIMIT_MS = 5000;

@@ -97,8 +97,8 @@ TEST(Flood, EachCallReturnsWhileTheWriterWritesAndTheLogKeepsEveryByte)
 	S.fd = p[0];
 	S.pid = pid;
 	S.state = WORKING;
-	S.log = fopen(log.c_str(), "w");
-	ASSERT_NE(S.log, nullptr);
+	S.log = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	ASSERT_GE(S.log, 0);
 
 	// Three turns' worth of draining while the flood goes on: every call comes back
 	// with output read, the pipe still open and the writer still at work.

@@ -6,6 +6,9 @@
 #include "drawing_expect.h"
 
 #include <climits>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace bkf;
@@ -487,10 +490,14 @@ TEST_F(Dirs, HomeFromBkfHomeThenXdgThenHome)
 		{U, "", "/h", "/h/.local/share/brackenfold"},
 		{"", "", "/h", "/h/.local/share/brackenfold"},
 		{U, U, "/h", "/h/.local/share/brackenfold"},
-		{U, U, "", "./.local/share/brackenfold"},
-		{U, U, U, "./.local/share/brackenfold"},
-		{"", "", "", "./.local/share/brackenfold"},
+		// Without HOME, the user's home from the system's user database: never "./".
+		{U, U, "", "~/.local/share/brackenfold"},
+		{U, U, U, "~/.local/share/brackenfold"},
+		{"", "", "", "~/.local/share/brackenfold"},
+		// What the player sets is used as given, relative or not.
 		{"rel/dir", U, U, "rel/dir"},
+		{U, "rel", U, "rel/brackenfold"},
+		{U, U, "rel", "rel/.local/share/brackenfold"},
 		{"/b%s%n", U, U, "/b%s%n"},
 	};
 	for (const Row &r : rows) {
@@ -500,10 +507,51 @@ TEST_F(Dirs, HomeFromBkfHomeThenXdgThenHome)
 		set("BKF_HOME", r.bkf_home);
 		set("XDG_DATA_HOME", r.xdg);
 		set("HOME", r.home);
-		resolve_dirs();
-		EXPECT_STREQ(g_home, r.want);
-		EXPECT_EQ(std::string(g_logs), std::string(r.want) + "/logs");
+		std::string want = r.want;
+		if (want[0] == '~')
+			want = getpwuid(getuid())->pw_dir + want.substr(1);
+		EXPECT_EQ(resolve_dirs(), 1);
+		EXPECT_EQ(std::string(g_home), want);
+		EXPECT_EQ(std::string(g_logs), want + "/logs");
 	}
+}
+
+// No HOME and no home in the user database (a user id without an entry): the failure
+// screen says so, and no directory string is left to make anything from.
+TEST_F(Dirs, NoHomeAnywhere)
+{
+	set("BKF_HOME", nullptr);
+	set("XDG_DATA_HOME", nullptr);
+	set("HOME", nullptr);
+	int p[2];
+	ASSERT_EQ(pipe(p), 0);
+	pid_t pid = fork();
+	ASSERT_GE(pid, 0);
+	if (pid == 0) {
+		(void)close(p[0]);
+		uid_t nobody = 54321;  // no entry in the user database
+		if (getpwuid(nobody) || setuid(nobody) != 0)
+			_exit(2);
+		reset_state();
+		int ok = resolve_dirs();
+		char out[700];
+		int n = snprintf(out, sizeof out, "%d %d %d %d|%s|%s", ok, S.state, S.blocked,
+			(int)strlen(g_home), g_logs, S.msg);
+		(void)!write(p[1], out, (size_t)n);
+		_exit(0);
+	}
+	(void)close(p[1]);
+	char got[700] = {};
+	ssize_t n = 0, k;
+	while ((k = read(p[0], got + n, sizeof got - 1 - (size_t)n)) > 0)
+		n += k;
+	(void)close(p[0]);
+	int st;
+	ASSERT_EQ(waitpid(pid, &st, 0), pid);
+	ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "the child could not become user 54321";
+	EXPECT_EQ(std::string(got), std::to_string(0) + " " + std::to_string(FAILED) + " 1 0||" +
+		"No home folder is known: HOME is not set, and the system has none for this user. "
+		"Set HOME or BKF_HOME.");
 }
 
 TEST_F(Dirs, ShareAndPythonFallBackWhenUnsetOrEmpty)
@@ -531,33 +579,59 @@ TEST_F(Dirs, ShareAndPythonFallBackWhenUnsetOrEmpty)
 	EXPECT_EQ(env_or("BKF_SHARE", nullptr), nullptr);
 }
 
-// A value longer than its buffer is cut to the buffer's last byte but one, and ends in
-// its NUL; the logs directory still gets its "/logs".
-TEST_F(Dirs, LongValuesAreCut)
+// A value longer than its buffer is refused, never cut: the failure screen names the
+// path, the refused string stays empty, and a value that just fits is taken whole.
+// Here the cut would fall on a "/": it would name the parent of the folder asked for.
+TEST_F(Dirs, LongValuesAreRefused)
 {
-	std::string v(3000, 'd');
-	v[0] = '/';
+	std::string fits = "/" + std::string(1021, 'd') + "/";  // 1023 bytes
+	std::string cut_on_slash = fits + "game";                // cut at 1023: the parent
+	std::string xdg_fits = "/" + std::string(1023 - 1 - 12, 'x');
+	auto home_msg = [](int n) {
+		return "The path of the data folder is too long: " + std::to_string(n) +
+			" bytes, and at most 1023 fit. Set BKF_HOME to a shorter one.";
+	};
 	struct Row {
-		const char *bkf_home, *xdg, *home;
+		const char *name, *var;
+		std::string value;
+		int ok;
+		std::string msg;
 	} rows[] = {
-		{v.c_str(), nullptr, nullptr},
-		{nullptr, v.c_str(), nullptr},
-		{nullptr, nullptr, v.c_str()},
+		{"BKF_HOME that fits", "BKF_HOME", fits, 1, ""},
+		{"BKF_HOME cut on a slash", "BKF_HOME", cut_on_slash, 0, home_msg(1027)},
+		{"XDG_DATA_HOME that fits", "XDG_DATA_HOME", xdg_fits, 1, ""},
+		{"XDG_DATA_HOME one too long", "XDG_DATA_HOME", xdg_fits + "x", 0, home_msg(1024)},
+		{"HOME too long", "HOME", fits, 0, home_msg(1023 + 25)},
+		{"BKF_SHARE that fits", "BKF_SHARE", fits, 1, ""},
+		{"BKF_SHARE too long", "BKF_SHARE", cut_on_slash, 0,
+			"The path of the app's files (BKF_SHARE) is too long: 1027 bytes, and at most "
+			"1023 fit."},
+		{"BKF_PYTHON too long", "BKF_PYTHON", std::string(3000, 'p'), 0,
+			"The path of the Python interpreter (BKF_PYTHON) is too long: 3000 bytes, and at "
+			"most 1023 fit."},
 	};
 	for (const Row &r : rows) {
-		SCOPED_TRACE(r.bkf_home ? "BKF_HOME" : r.xdg ? "XDG_DATA_HOME" : "HOME");
-		set("BKF_HOME", r.bkf_home);
-		set("XDG_DATA_HOME", r.xdg);
-		set("HOME", r.home);
-		set("BKF_SHARE", v.c_str());
-		set("BKF_PYTHON", v.c_str());
-		memset(g_home, 'x', sizeof g_home);
-		memset(g_logs, 'x', sizeof g_logs);
-		resolve_dirs();
-		EXPECT_EQ(std::string(g_home), v.substr(0, 1023));
-		EXPECT_EQ(std::string(g_logs), v.substr(0, 1023) + "/logs");
-		EXPECT_EQ(std::string(g_share), v.substr(0, 1023));
-		EXPECT_EQ(std::string(g_python), v.substr(0, 1023));
+		SCOPED_TRACE(r.name);
+		for (const char *v : VARS)
+			set(v, nullptr);
+		set("HOME", "/h");
+		set(r.var, r.value.c_str());
+		reset_state();
+		EXPECT_EQ(resolve_dirs(), r.ok);
+		const char *got = !strcmp(r.var, "BKF_SHARE") ? g_share
+			: !strcmp(r.var, "BKF_PYTHON") ? g_python : g_home;
+		if (r.ok) {
+			EXPECT_EQ(strlen(got), r.value.size() + (!strcmp(r.var, "XDG_DATA_HOME") ? 12 : 0));
+			EXPECT_EQ(S.state, CHECKING);
+			continue;
+		}
+		EXPECT_EQ(std::string(S.msg), r.msg);
+		EXPECT_EQ(S.state, FAILED);
+		EXPECT_EQ(S.blocked, 1);
+		EXPECT_STREQ(got, "");
+		if (got == g_home) {
+			EXPECT_STREQ(g_logs, "");
+		}
 	}
 }
 

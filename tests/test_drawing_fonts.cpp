@@ -1,11 +1,15 @@
 // test_drawing_fonts.cpp: where font() looks for DejaVu Sans, and what the screens show
-// when a face is missing. This program defines TTF_OpenFont itself: the launcher's
-// modules linked into it call this one, which notes every path tried and can refuse
-// files (all, or the bold ones) before it hands on to SDL2_ttf's own.
+// when a face is missing. This program defines open() and TTF_OpenFontRW itself: the
+// launcher's modules linked into it call these, which note every font path tried and
+// the size asked for, and can refuse files (all, or the bold ones), before they hand on
+// to the C library's and SDL2_ttf's own.
 
 #include "drawing_expect.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <dlfcn.h>
 #include <fstream>
 #include <string>
@@ -24,19 +28,41 @@ int REFUSE;
 
 }  // namespace
 
-extern "C" TTF_Font *
-TTF_OpenFont(const char *file, int ptsize)
+extern "C" int
+open(const char *file, int flags, ...)
 {
-	using Open = TTF_Font *(*)(const char *, int);
-	static Open real = (Open)dlsym(RTLD_NEXT, "TTF_OpenFont");
+	using Open = int (*)(const char *, int, ...);
+	static Open real = (Open)dlsym(RTLD_NEXT, "open");
+	va_list ap;
+	va_start(ap, flags);
+	mode_t mode = (flags & O_CREAT) ? (mode_t)va_arg(ap, int) : 0;
+	va_end(ap);
+	if (!strstr(file, "/DejaVuSans"))
+		return real(file, flags, mode);
 	bool bold = strstr(file, "-Bold") != nullptr;
-	TTF_Font *f = nullptr;
-	if (!(REFUSE == REFUSE_ALL || (REFUSE == REFUSE_BOLD && bold) ||
-		    (REFUSE == REFUSE_REGULAR && !bold)))
-		f = real(file, ptsize);
+	int fd = -1;
+	if (REFUSE == REFUSE_ALL || (REFUSE == REFUSE_BOLD && bold) ||
+		(REFUSE == REFUSE_REGULAR && !bold))
+		errno = ENOENT;
+	else
+		fd = real(file, flags, mode);
 	TRIED.push_back(file);
-	SIZES.push_back(ptsize);
-	OPENED.push_back(f != nullptr);
+	SIZES.push_back(0);
+	OPENED.push_back(false);  // until it becomes a font
+	return fd;
+}
+
+// Called only for a file that open() gave: whether it became a font, and at what size.
+extern "C" TTF_Font *
+TTF_OpenFontRW(SDL_RWops *src, int freesrc, int ptsize)
+{
+	using Open = TTF_Font *(*)(SDL_RWops *, int, int);
+	static Open real = (Open)dlsym(RTLD_NEXT, "TTF_OpenFontRW");
+	TTF_Font *f = real(src, freesrc, ptsize);
+	if (!SIZES.empty()) {
+		SIZES.back() = ptsize;
+		OPENED.back() = f != nullptr;
+	}
 	return f;
 }
 
@@ -174,17 +200,23 @@ TEST_F(Fonts, FolderWithOnlyTheRegularFace)
 	close_fonts();
 }
 
-// A directory that does not exist, or a value longer than the path buffer: tried (cut
-// to 1099 bytes), then the fixed directories.
+// A directory that does not exist, or a FIFO where the face should be (opened without
+// waiting for a writer, and refused): tried, then the fixed directories. A value longer
+// than the path buffer is not tried at all: a cut path would name another file.
 TEST_F(Fonts, MissingOrOverlongBkfFontsFallsThrough)
 {
 	std::string longdir = "/" + std::string(2000, 'f');
+	std::string fifo = tmp_dir() + "/fifo";
+	(void)mkdir(fifo.c_str(), 0755);
+	(void)unlink((fifo + "/DejaVuSans.ttf").c_str());
+	ASSERT_EQ(mkfifo((fifo + "/DejaVuSans.ttf").c_str(), 0644), 0);
 	struct Row {
 		std::string value, first;
 	} rows[] = {
 		{"/nonexistent/fonts", "/nonexistent/fonts/DejaVuSans.ttf"},
-		{longdir, longdir.substr(0, 1099)},
+		{longdir, FIXED[0] + "/DejaVuSans.ttf"},
 		{"/tmp/100%s%n", "/tmp/100%s%n/DejaVuSans.ttf"},
+		{fifo, fifo + "/DejaVuSans.ttf"},
 	};
 	for (const Row &r : rows) {
 		SCOPED_TRACE(r.value.substr(0, 40));

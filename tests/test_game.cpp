@@ -363,6 +363,19 @@ TEST_F(Game, UnwritableDataDirectory)
 	EXPECT_EQ(read_file(out), "run 1 out\n");
 	EXPECT_EQ(recorded().size(), 7u);
 
+	// a FIFO where bkf.log goes, which the rotation cannot move (bkf.1.log is a folder
+	// that is not empty): not waited on, and not written; output on the launcher's own
+	remove_tree(home);
+	(void)remove((dir + "/runs").c_str());
+	(void)remove(err.c_str());
+	(void)remove(out.c_str());
+	game("exit 0");
+	make_dirs(home + "/logs/bkf.1.log/kept");
+	ASSERT_EQ(mkfifo((home + "/logs/bkf.log").c_str(), 0644), 0);
+	EXPECT_EQ(play_quiet(a.argc(), a.argv()), 0);
+	EXPECT_EQ(read_file(err), "run 1 err\n");
+	EXPECT_EQ(read_file(out), "run 1 out\n");
+
 	// a marker that cannot be made: the first-run options again on every run
 	remove_tree(home);
 	(void)remove((dir + "/runs").c_str());

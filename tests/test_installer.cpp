@@ -6,8 +6,11 @@
 
 #include "fakes.h"
 
+#include <climits>
 #include <cmath>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <vector>
 
 namespace {
@@ -378,20 +381,130 @@ TEST_F(Installer, BuildLogTruncatedFlushed)
 		write_file(go, "");
 		ASSERT_TRUE(drain_build());
 		EXPECT_EQ(log(), want + "\n");
-		EXPECT_EQ(S.log, nullptr);
+		EXPECT_EQ(S.log, -1);
 	}
 }
 
-// A log that cannot be opened: the run goes on without it.
-TEST_F(Installer, BuildWithoutLog)
+// A log that cannot be opened or written: the build goes on without it (the player's
+// build matters more than its log), and if the build fails its message adds why the
+// log is incomplete. A FIFO where the log should be is not waited on.
+TEST_F(Installer, LogThatCannotBeWritten)
 {
-	write_file(home + "/logs", "a file where the logs directory should be");
-	fake("echo '@step 1 1 Working'\necho hello\n");
+	const char *STOPPED = "The build stopped (exit 1). Its log has the details.";
+	struct {
+		const char *name;
+		int where;          // 0 logs a file, 1 a FIFO for install.log, 2 a size limit
+		const char *body;
+		int state;
+		std::string msg;    // empty: READY
+	} cases[] = {
+		{"logs is a file, build fails", 0, "echo hello\nexit 1\n", FAILED,
+			std::string(STOPPED) + " The log is incomplete: Not a directory."},
+		{"logs is a file, build succeeds", 0, "echo hello\nexit 0\n", READY, ""},
+		{"install.log is a FIFO", 1, "echo hello\nexit 1\n", FAILED,
+			std::string(STOPPED) + " The log is incomplete: it is not a regular file."},
+		{"the file grows past its limit", 2,
+			"head -c 200000 /dev/zero | tr '\\000' x\necho\necho hello\nexit 1\n", FAILED,
+			std::string(STOPPED) + " The log is incomplete: File too large."},
+		{"the limit, after an @error line", 2,
+			"echo '@error The disk is full.'\nhead -c 200000 /dev/zero | tr '\\000' x\necho\n"
+			"echo hello\nexit 1\n",
+			FAILED, "The disk is full. The log is incomplete: File too large."},
+		{"the limit, an @error line that fills the message", 2,
+			"printf '@error %0600d\\n' 0\nhead -c 200000 /dev/zero | tr '\\000' x\necho\n"
+			"echo hello\nexit 1\n",
+			FAILED, std::string(511 - 39, '0') + " The log is incomplete: File too large."},
+		{"the limit, build succeeds", 2,
+			"head -c 200000 /dev/zero | tr '\\000' x\necho\necho hello\n", READY, ""},
+	};
+	struct rlimit old;
+	ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+	void (*xfsz)(int) = signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		launcher_reset();
+		set_dirs(python, share, home);
+		remove_tree(home);
+		if (c.where == 0)
+			write_file(home + "/logs", "a file where the logs directory should be");
+		if (c.where == 1) {
+			make_dirs(home + "/logs");
+			ASSERT_EQ(mkfifo((home + "/logs/install.log").c_str(), 0644), 0);
+		}
+		fake(c.body);
+		S.state = UPDATE;
+		struct rlimit low = old;
+		low.rlim_cur = 65536;
+		if (c.where == 2) {
+			ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+		}
+		start_build();
+		bool ended = drain_build();
+		(void)setrlimit(RLIMIT_FSIZE, &old);
+		ASSERT_TRUE(ended);
+		EXPECT_EQ(S.state, c.state);
+		EXPECT_STREQ(S.last_line, "hello");
+		if (c.state == FAILED) {
+			EXPECT_EQ(std::string(S.msg), c.msg);
+		}
+		if (c.where == 2) {
+			EXPECT_EQ(read_file(home + "/logs/install.log").size(), 65536u);
+		}
+	}
+	(void)signal(SIGXFSZ, xfsz);
+}
+
+// A first-time setup starts only with room for it: below ROOM_NEEDED free where the
+// data folder is to be, the failure screen (titled as a setup) says what is needed and
+// what is free where, rounded down, and nothing is started. A rebuild is not checked.
+TEST_F(Installer, RoomBeforeASetup)
+{
+	fake("exit 0\n");
+	make_dirs(dir + "/parent");
+	set_dirs(python, share, dir + "/parent/data");
+	write_file(dir + "/parent/data/logs/install.log", "the last build's log\n");
+	remove_tree(dir + "/parent/data");
+	struct statvfs vs;
+	ASSERT_EQ(statvfs((dir + "/parent").c_str(), &vs), 0);
+	unsigned long long free = (unsigned long long)vs.f_bavail * vs.f_frsize;
+	ROOM_NEEDED = free + (1ull << 40);  // more than the disk has, whatever it has
+	char gb[32];
+	gb_down(free, gb, sizeof gb);
+
+	for (int state : {SETUP, FAILED}) {
+		SCOPED_TRACE(state == SETUP ? "Download and Build" : "Try Again without data");
+		S.state = state;
+		S.needs_disc = state == SETUP;
+		EXPECT_EQ(act(state == SETUP ? ACT_BUILD : ACT_RETRY, 0, nullptr), 0);
+		EXPECT_EQ(S.state, FAILED);
+		EXPECT_EQ(S.needs_disc, 1);
+		EXPECT_EQ(S.pid, 0);
+		// The free space changes as the machine works: the words around it are fixed.
+		std::string msg = S.msg, head = "Setting up needs about 3 GB of free space; " + dir +
+			"/parent has ";
+		EXPECT_EQ(msg.substr(0, head.size()), head);
+		EXPECT_EQ(msg.substr(msg.size() - 9), " GB free.");
+		EXPECT_FALSE(exists(dir + "/parent/data")) << "the check made the data folder";
+	}
+	S.state = UPDATE;
+	S.needs_disc = 0;
 	start_build();
-	EXPECT_EQ(S.log, nullptr);
+	EXPECT_EQ(S.state, WORKING) << "a rebuild was checked for room";
 	ASSERT_TRUE(drain_build());
-	EXPECT_EQ(S.state, READY);
-	EXPECT_STREQ(S.last_line, "hello");
+	ROOM_NEEDED = 3000000000ull;
+
+	struct {
+		unsigned long long bytes;
+		const char *gb;
+	} rows[] = {
+		{0, "0.0"}, {99999999, "0.0"}, {100000000, "0.1"}, {1234567890, "1.2"},
+		{2999999999, "2.9"}, {3000000000, "3.0"}, {67108864, "0.0"}, {12345678901234, "12345.6"},
+	};
+	for (const auto &r : rows) {
+		SCOPED_TRACE(r.bytes);
+		gb_down(r.bytes, gb, sizeof gb);
+		EXPECT_STREQ(gb, r.gb);
+	}
 }
 
 // pump_build() returns at once with nothing to read, reads for at most PUMP_LIMIT_MS
@@ -489,7 +602,7 @@ TEST_F(Installer, BuildOutcomes)
 		EXPECT_EQ(S.needs_disc, c.needs_disc_after);
 		EXPECT_EQ(S.pid, 0);
 		EXPECT_EQ(S.fd, -1);
-		EXPECT_EQ(S.log, nullptr);
+		EXPECT_EQ(S.log, -1);
 		EXPECT_TRUE(reaped(pid));
 	}
 }
@@ -569,12 +682,12 @@ TEST_F(Installer, OneChildAtATime)
 	start_build();
 	pid_t pid = S.pid;
 	int fd = S.fd;
-	FILE *log_stream = S.log;
+	int log_fd = S.log;
 	start_build();
 	EXPECT_EQ(act(ACT_BUILD, 0, nullptr), 0);
 	EXPECT_EQ(S.pid, pid);
 	EXPECT_EQ(S.fd, fd);
-	EXPECT_EQ(S.log, log_stream);
+	EXPECT_EQ(S.log, log_fd);
 
 	ASSERT_TRUE(pump_until([] { return S.state == FAILED; }));
 	EXPECT_STREQ(S.msg, "The patch is damaged.");
@@ -863,7 +976,7 @@ TEST_F(Installer, BuildThatCannotStartKeepsTheLog)
 	EXPECT_EQ(S.state, FAILED);
 	EXPECT_STREQ(S.msg, "The build could not start.");
 	EXPECT_EQ(S.pid, 0);
-	EXPECT_EQ(S.log, nullptr);
+	EXPECT_EQ(S.log, -1);
 	EXPECT_EQ(log(), "the last build's log\n");
 
 	S.state = UPDATE;
@@ -944,6 +1057,95 @@ TEST_F(Installer, Limits)
 	}
 }
 
+// [SECTION] The claim on the data folder ---------------------------------------------
+
+// Every spelling of one data folder names one lock, made or not: a "./", a "..", a
+// symlink on the way, a relative path, parents that do not exist yet.
+TEST_F(Installer, ClaimPathsOfOneFolder)
+{
+	make_dirs(dir + "/real/sub");
+	ASSERT_EQ(symlink((dir + "/real").c_str(), (dir + "/link").c_str()), 0);
+	char cwd[PATH_MAX];
+	ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+	ASSERT_EQ(chdir(dir.c_str()), 0);
+	struct {
+		const char *name;
+		std::string a, b;
+	} cases[] = {
+		{"as it is and with ./", dir + "/real/data", dir + "/real/./data"},
+		{"through ..", dir + "/real/data", dir + "/real/sub/../data"},
+		{"through a symlink", dir + "/real/data", dir + "/link/data"},
+		{"relative", dir + "/real/data", "real/data"},
+		{"trailing and doubled slashes", dir + "/real/data", dir + "//real/data/"},
+		{"parents missing", dir + "/real/new/deeper/data", dir + "/link/new/./deeper/data"},
+		{"folder that exists", dir + "/real/sub", dir + "/link/sub"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		for (int which = 0; which < 2; which++) {
+			char a[PATH_MAX], b[PATH_MAX];
+			ASSERT_EQ(claim_path(c.a.c_str(), which, a, sizeof a), 1);
+			ASSERT_EQ(claim_path(c.b.c_str(), which, b, sizeof b), 1);
+			EXPECT_STREQ(a, b);
+		}
+	}
+	ASSERT_EQ(chdir(cwd), 0);
+	char p[PATH_MAX];
+	ASSERT_EQ(claim_path((dir + "/real/data").c_str(), 0, p, sizeof p), 1);
+	EXPECT_EQ(std::string(p), dir + "/real/.data.lock");
+	ASSERT_EQ(claim_path((dir + "/real/data").c_str(), 1, p, sizeof p), 1);
+	char other[PATH_MAX];
+	ASSERT_EQ(claim_path((dir + "/real/datb").c_str(), 1, other, sizeof other), 1);
+	EXPECT_STRNE(p, other);
+}
+
+// The claim is held for the whole run and refused while another holds it; it makes
+// the data folder's parent for its lock, never the folder itself. "Try Again" on the
+// refusal tries the claim again and, once it is had, starts as a launcher that has
+// just started: the status query.
+TEST_F(Installer, ClaimHeldAndTriedAgain)
+{
+	std::string data = dir + "/new/data";
+	setenv("BKF_HOME", data.c_str(), 1);
+	setenv("BKF_PYTHON", python.c_str(), 1);
+	setenv("BKF_SHARE", share.c_str(), 1);
+	fake("printf '{\"ready\": true}'\n");
+	char lock[PATH_MAX];
+	ASSERT_EQ(claim_path(data.c_str(), 0, lock, sizeof lock), 1);
+	make_dirs(dir + "/new");
+	int other = open(lock, O_RDWR | O_CREAT, 0644);  // another launcher's claim
+	ASSERT_GE(other, 0);
+	ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+
+	begin();
+	EXPECT_EQ(S.state, FAILED);
+	EXPECT_EQ(S.blocked, 1);
+	EXPECT_STREQ(S.msg, "Brackenfold is already open in another window. Use that one, or close "
+		"it and press Try Again.");
+	EXPECT_EQ(S.check_pid, 0) << "a launcher without the claim asked the installer";
+	EXPECT_EQ(act(ACT_RETRY, 0, nullptr), 0);
+	EXPECT_EQ(S.state, FAILED) << "the claim is still held";
+	EXPECT_EQ(S.pid, 0);
+
+	(void)close(other);  // the other launcher has ended
+	EXPECT_EQ(act(ACT_RETRY, 0, nullptr), 0);
+	EXPECT_EQ(S.state, CHECKING);
+	EXPECT_EQ(S.blocked, 0);
+	EXPECT_GT(S.check_pid, 0);
+	while (S.check_pid > 0) {
+		turn_wait(S.check_fd);
+		(void)pump_status();
+	}
+	EXPECT_EQ(S.state, READY);
+	EXPECT_FALSE(exists(data)) << "the claim made the data folder";
+	other = open(lock, O_RDWR);
+	ASSERT_GE(other, 0);
+	EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0) << "the claim is not held";
+	(void)close(other);
+	for (const char *v : {"BKF_HOME", "BKF_PYTHON", "BKF_SHARE"})
+		(void)unsetenv(v);
+}
+
 // [SECTION] Shutdown ----------------------------------------------------------------
 
 // A child still recorded at the end is waited for without draining its pipe, and one
@@ -994,7 +1196,7 @@ TEST_F(Installer, ShutdownIsBounded)
 		end_build();
 		EXPECT_EQ(S.pid, 0);
 		EXPECT_EQ(S.fd, -1);
-		EXPECT_EQ(S.log, nullptr);
+		EXPECT_EQ(S.log, -1);
 		EXPECT_TRUE(reaped(pid));
 		if (exists(gpid)) {
 			pid_t g = read_pid(gpid);

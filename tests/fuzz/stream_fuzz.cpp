@@ -45,7 +45,7 @@ check_record()
 	// two 32-bit counts, n != 0, from a counter line: finite, 0 or more.
 	double p = S.progress;
 	CHECK(p == -1.0 || std::isnan(p) || (p >= 0.0 && p <= (double)UINT32_MAX));
-	CHECK(S.log == nullptr && S.fd == -1 && S.pid == 0);  // the protocol opens nothing
+	CHECK(S.log == -1 && S.fd == -1 && S.pid == 0);  // the protocol opens nothing
 }
 
 // A build start, as far as the record goes; no log, no pipe, no child.

@@ -5,6 +5,7 @@
 // the launcher itself.
 //   HR_STATE       state code (0..6)
 //   HR_NEEDS_DISC  0 or 1
+//   HR_BLOCKED     1: a failure that is no build's (a plain title, no logs line)
 //   HR_MSG, HR_STEP_LABEL, HR_LAST_LINE   texts, cut as the launcher cuts them
 //   HR_STEP, HR_STEPS                     step numbers
 //   HR_PROGRESS    the progress value, read by strtod ("nan", "-0" and "inf" included)
@@ -47,6 +48,7 @@ main(int argc, char **argv)
 	reset_state();
 	S.state = atoi(var("HR_STATE"));
 	S.needs_disc = atoi(var("HR_NEEDS_DISC"));
+	S.blocked = atoi(var("HR_BLOCKED"));
 	S.step = atoi(var("HR_STEP"));
 	S.steps = atoi(var("HR_STEPS"));
 	if (*var("HR_PROGRESS"))

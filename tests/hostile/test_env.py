@@ -1,10 +1,12 @@
 """A hostile setting: environment values of 4000 bytes and with "%" in them, a data
 directory that is a file, a logs directory that cannot be written, no fonts at all.
-The launcher cuts long values to its buffers, draws every "%" as a character, runs
-on without the log it cannot open, and ends each time on the screen the tables give."""
+The launcher refuses paths that do not fit its buffers, draws every "%" as a
+character, runs on without the log it cannot open, and ends each time on the screen
+the tables give."""
 
 import os
 import subprocess
+import time
 import unittest
 
 from util import CRASHED, FAILED, READY, UPDATE, Case, harness, read, render
@@ -65,29 +67,47 @@ class Env(Case):
         self.la.key("Escape")
         self.assertEqual(self.ends(), 0)
 
-    def test_home_of_4000_bytes(self):
-        """BKF_HOME is cut to 1023 bytes: the installer gets the cut path, the logs go
-        below it, and the build ends on the ready screen with its whole log."""
-        value = long_path(self.dir, 4000)
-        home = value[:CUT]
-        self.launch(download="note('dest', DEST)\n" + BUILDS, home=value)
-        self.build_to_ready(os.path.join(home, "logs"))
-        self.assertEqual(self.noted("dest"), home)
+    def refused(self, var, value, what, home=None):
+        """A path that does not fit its buffer: the plain failure screen names it, no
+        installer is asked anything, and "Try Again" checks again and stays there."""
+        env = {} if var == "BKF_HOME" else {var: value}
+        self.launch(env=env, home=home)
+        self.la.window()
+        msg = "The path of %s is too long: %d bytes, and at most 1023 fit." % (what, len(value))
+        if var == "BKF_HOME":
+            msg = msg[:-1] + ". Set BKF_HOME to a shorter one."
+        want = render(FAILED, "" if var == "BKF_HOME" else self.home, msg=msg, blocked=1)
+        self.shows(want, name="failure screen")
+        self.la.key("Return")
+        time.sleep(0.5)
+        self.shows(want, name="failure screen after Try Again")
+        self.assertFalse(os.path.exists(self.path("pid--status")), "the installer was asked")
+        self.la.key("Escape")
+        self.assertEqual(self.ends(), 0)
 
-    def test_share_of_4000_bytes(self):
-        """BKF_SHARE is cut to 1023 bytes; the installer below the cut path runs."""
-        value = long_path(self.dir, 4000, "s")
-        self.share = value[:CUT]
-        self.launch(download=BUILDS, env={"BKF_SHARE": value})
-        self.build_to_ready(os.path.join(self.home, "logs"))
+    def test_home_too_long_whose_cut_names_its_parent(self):
+        """BKF_HOME of 1027 bytes whose first 1023 end in "/": a cut would have named
+        its parent, and made logs/ there. It is refused; nothing is made."""
+        parent = long_path(self.dir, CUT - 1)
+        value = parent + "/game"
+        self.assertEqual(value[:CUT], parent + "/")
+        self.refused("BKF_HOME", value, "the data folder", home=value)
+        self.assertFalse(os.path.exists(parent), "a folder was made from the cut path")
 
-    def test_python_of_4000_bytes_with_percent(self):
-        """BKF_PYTHON of 4000 bytes with "%" in it, naming no program: the status query
-        fails and its message names the first 300 bytes of the cut path; "Try Again"
-        then fails with the child's own "cannot run" line, cut to the message's room."""
-        value = long_path(self.dir + "/no %s%n%x%%d here", 4000, "p")
-        py = value[:CUT]
-        self.launch(env={"BKF_PYTHON": value})
+    def test_share_and_python_of_4000_bytes(self):
+        """BKF_SHARE and BKF_PYTHON of 4000 bytes are refused the same way."""
+        self.refused("BKF_SHARE", long_path(self.dir, 4000, "s"), "the app's files (BKF_SHARE)")
+
+    def test_python_of_4000_bytes(self):
+        self.refused("BKF_PYTHON", long_path(self.dir, 4000, "p"),
+                     "the Python interpreter (BKF_PYTHON)")
+
+    def test_python_with_percent(self):
+        """BKF_PYTHON with "%" in it, naming no program: the status query fails and its
+        message names the first 300 bytes of the path; "Try Again" then fails with the
+        child's own "cannot run" line, cut to the message's room."""
+        py = long_path(self.dir + "/no %s%n%x%%d here", 900, "p")
+        self.launch(env={"BKF_PYTHON": py})
         self.la.window()
         msg = "The installer could not run (%s). Reinstalling the app may help." % py[:300]
         self.shows(render(FAILED, self.home, msg=msg), name="status failure")
@@ -129,7 +149,7 @@ class Env(Case):
         self.update_then_build()
         err = self.noted("error")
         self.assertIn("Not a directory", err)
-        want = render(FAILED, home, msg=err)
+        want = render(FAILED, home, msg=err + " The log is incomplete: Not a directory.")
         self.shows(want, name="failure screen")
         os.unlink(self.path("error"))
         self.la.key("Return")  # "Try Again": the data "directory" exists, still an update

@@ -209,7 +209,9 @@ class Case(unittest.TestCase):
         self.display = self.enterContext(Display())
 
     def launch(self, status=UPDATE_ANSWER, download="sys.exit(0)\n", env=None,
-               home=None, prefix=None, args=()):
+               home=None, prefix=None, args=(), unset=()):
+        """Starts the launcher on the fake installer; env is added to its environment,
+        and the variables named in unset (HOME, BKF_HOME, ...) are taken out of it."""
         installer(self.share, status, download)
         e = {"BKF_SHARE": self.share, "HOSTILE_DIR": self.dir}
         e.update(env or {})
@@ -218,6 +220,8 @@ class Case(unittest.TestCase):
             la = Wrapped(self.display, prefix, env=e, home=self.home, args=args)
         else:
             la = Launcher(self.display, env=e, home=self.home, args=args)
+        for k in unset:
+            la.env.pop(k, None)
         self.la = self.enterContext(la)
         return la
 

@@ -266,8 +266,12 @@ class Launcher:
         return r.stdout.decode()
 
     def find_window(self):
-        """The id of the launcher's visible window, or None."""
-        r = self.xdo("search", "--onlyvisible", "--name", "^Brackenfold$", check=False)
+        """The id of this launcher's visible window, or None: of its own process, as
+        two launchers may share a display."""
+        if self.proc is None:
+            return None
+        r = self.xdo("search", "--all", "--onlyvisible", "--pid", self.proc.pid, "--name",
+                     "^Brackenfold$", check=False)
         ids = r.split()
         return ids[0] if ids else None
 
