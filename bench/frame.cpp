@@ -73,22 +73,12 @@ compare()
 int
 main(int argc, char **argv)
 {
-	(void)SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "dummy", SDL_HINT_OVERRIDE);
-	if (SDL_Init(SDL_INIT_VIDEO) != 0 || TTF_Init() != 0) {
+	if (!canvas()) {
 		fprintf(stderr, "bench_frame: %s\n", SDL_GetError());
 		return 1;
 	}
-	resolve_dirs();
-	WIN = SDL_CreateWindow("Brackenfold", 0, 0, 960, 600, SDL_WINDOW_HIDDEN);
-	R = WIN ? SDL_CreateRenderer(WIN, -1, SDL_RENDERER_SOFTWARE) : nullptr;
-	if (!R) {
-		fprintf(stderr, "bench_frame: %s\n", SDL_GetError());
-		return 1;
-	}
-	(void)SDL_RenderSetLogicalSize(R, 960, 600);
-	(void)SDL_SetRenderDrawBlendMode(R, SDL_BLENDMODE_BLEND);
+	(void)resolve_dirs();
 	FL_R = R;
-	load_fonts();
 	if (!floor_fonts())
 		return 1;
 	if (compare() != 0)

@@ -698,6 +698,33 @@ screenshot(const char *path)
 	return 0;
 }
 
+// [SECTION] The canvas ---------------------------------------------------------------
+
+// Opens SDL as a screenshot run draws: no display needed (SDL's dummy video driver
+// unless SDL_VIDEODRIVER names another), a hidden 960x600 window, the software
+// renderer with the logical size 960x600 and alpha blending, and the four fonts. The
+// same pixels as a window on the software renderer. Returns 0, with SDL's error, when
+// it cannot; tests, the benchmarks and the render tool draw on it too.
+int
+canvas()
+{
+	if (!env_or("SDL_VIDEODRIVER", nullptr))
+		(void)SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "dummy", SDL_HINT_OVERRIDE);
+	if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER) != 0 || TTF_Init() != 0)
+		return 0;
+	WIN = SDL_CreateWindow("Brackenfold", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+		960, 600, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI | SDL_WINDOW_HIDDEN);
+	if (!WIN)
+		return 0;
+	R = SDL_CreateRenderer(WIN, -1, SDL_RENDERER_SOFTWARE);
+	if (!R)
+		return 0;
+	(void)SDL_RenderSetLogicalSize(R, 960, 600);
+	(void)SDL_SetRenderDrawBlendMode(R, SDL_BLENDMODE_BLEND);
+	load_fonts();
+	return 1;
+}
+
 // [SECTION] Start-up and shutdown ---------------------------------------------------
 
 #ifndef BKF_NO_MAIN
@@ -733,37 +760,31 @@ main(int argc, char **argv)
 		fprintf(stderr, "launcher: BKF_LIMITS \"%s\" is not \"status=S,grace=S\"; "
 			"ignored\n", limits);
 
-	// A screenshot needs no display: unless told otherwise, SDL gets its dummy driver,
-	// which renders the same software pixels without bringing up a windowing stack.
-	const char *shot = getenv("BKF_LAUNCHER_SHOT");
-	if (shot && !env_or("SDL_VIDEODRIVER", nullptr))
-		(void)SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "dummy", SDL_HINT_OVERRIDE);
 	(void)SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+
+	// A screenshot needs no display: the canvas is SDL's dummy driver unless told otherwise.
+	const char *shot = getenv("BKF_LAUNCHER_SHOT");
+	if (shot) {
+		if (!canvas())
+			return fail();
+		(void)resolve_dirs();  // the logs line of the failure screens
+		return screenshot(shot);
+	}
 
 	if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER) != 0 || TTF_Init() != 0)
 		return fail();
-
-	Uint32 flags = SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
-	if (shot)
-		flags |= SDL_WINDOW_HIDDEN;
 	WIN = SDL_CreateWindow("Brackenfold", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-		960, 600, flags);
+		960, 600, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
 	if (!WIN)
 		return fail();
-	R = SDL_CreateRenderer(WIN, -1, shot ? SDL_RENDERER_SOFTWARE : SDL_RENDERER_PRESENTVSYNC);
+	R = SDL_CreateRenderer(WIN, -1, SDL_RENDERER_PRESENTVSYNC);
 	if (!R)
 		R = SDL_CreateRenderer(WIN, -1, SDL_RENDERER_SOFTWARE);
 	if (!R)
 		return fail();
 	(void)SDL_RenderSetLogicalSize(R, 960, 600);
 	(void)SDL_SetRenderDrawBlendMode(R, SDL_BLENDMODE_BLEND);
-
 	load_fonts();
-
-	if (shot) {
-		(void)resolve_dirs();  // the logs line of the failure screens
-		return screenshot(shot);
-	}
 
 	begin();
 	draw();

@@ -92,6 +92,7 @@ int handle_event(const SDL_Event *e, int argc, char **argv);
 void loop(int argc, char **argv);
 void sample(const char *word);
 int screenshot(const char *path);
+int canvas();
 
 // [SECTION] drawing.cpp -------------------------------------------------------------
 

@@ -8,9 +8,6 @@
 #   install.shots.<picture>: scripts/shots re-renders each screen and icon and compares
 #     it pixel for pixel with the one kept in docs/ or data/icons/.
 
-# The checking screen has no word in screenshot mode: this renders it from bkf_core.
-add_executable(bkf_shot_checking shot_checking.cpp)
-target_link_libraries(bkf_shot_checking PRIVATE bkf_core)
 
 add_test(NAME install.tree COMMAND ${Python3_EXECUTABLE}
   ${CMAKE_CURRENT_SOURCE_DIR}/install_check.py tree ${PROJECT_BINARY_DIR}
@@ -26,7 +23,7 @@ set_tests_properties(install.tree install.demo install.readme PROPERTIES
 foreach(shot checking setup update working failed ready crashed icon-64 icon-128 icon-256)
   add_test(NAME install.shots.${shot}
     COMMAND ${CMAKE_COMMAND} -E env BKF_LAUNCHER=${BKF_LAUNCHER}
-      BKF_SHOT_CHECKING=$<TARGET_FILE:bkf_shot_checking>
+      BKF_RENDER=$<TARGET_FILE:bkf_render>
       ${PROJECT_SOURCE_DIR}/scripts/shots --check ${shot})
   set_tests_properties(install.shots.${shot} PROPERTIES LABELS install TIMEOUT 60)
 endforeach()

@@ -46,17 +46,7 @@ canvas_up()
 	static bool up;
 	if (up)
 		return;
-	(void)SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "dummy", SDL_HINT_OVERRIDE);
-	ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-	ASSERT_EQ(TTF_Init(), 0) << SDL_GetError();
-	WIN = SDL_CreateWindow("Brackenfold", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-		960, 600, SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
-	ASSERT_NE(WIN, nullptr) << SDL_GetError();
-	R = SDL_CreateRenderer(WIN, -1, SDL_RENDERER_SOFTWARE);
-	ASSERT_NE(R, nullptr) << SDL_GetError();
-	ASSERT_EQ(SDL_RenderSetLogicalSize(R, 960, 600), 0) << SDL_GetError();
-	ASSERT_EQ(SDL_SetRenderDrawBlendMode(R, SDL_BLENDMODE_BLEND), 0) << SDL_GetError();
-	load_fonts();
+	ASSERT_EQ(canvas(), 1) << SDL_GetError();
 	LOADED[0] = F_TITLE;
 	LOADED[1] = F_BODY;
 	LOADED[2] = F_SMALL;

@@ -2,9 +2,6 @@
 # tests/cppcheck.supp), the libFuzzer harnesses of tests/fuzz (in a BKF_SANITIZE build
 # with clang), and the real-window road under valgrind (scripts/valgrind).
 
-set(BKF_SRC_FILES ${PROJECT_SOURCE_DIR}/src/launcher.cpp ${PROJECT_SOURCE_DIR}/src/drawing.cpp
-  ${PROJECT_SOURCE_DIR}/src/installer_control.cpp ${PROJECT_SOURCE_DIR}/src/game_launch.cpp)
-
 if(NOT BKF_SANITIZE)
   # The analysers look at the source, not at a build: one run, in the normal build.
   find_program(BKF_CLANG_TIDY NAMES clang-tidy-14 clang-tidy)
@@ -15,7 +12,7 @@ if(NOT BKF_SANITIZE)
   foreach(d ${bkf_sdl_inc} ${bkf_ttf_inc})
     list(APPEND bkf_tidy_inc -isystem ${d})
   endforeach()
-  foreach(f ${BKF_SRC_FILES})
+  foreach(f ${BKF_SOURCES})
     get_filename_component(name ${f} NAME_WE)
     add_test(NAME tools.clang_tidy.${name}
       COMMAND ${BKF_CLANG_TIDY} --quiet ${f} --
@@ -28,7 +25,7 @@ if(NOT BKF_SANITIZE)
       --enable=warning,style,performance,portability --inline-suppr
       --suppressions-list=${PROJECT_SOURCE_DIR}/tests/cppcheck.supp --error-exitcode=1 -q
       --template={file}:{line}:\ {severity}:\ {message}\ [{id}] -I${PROJECT_SOURCE_DIR}/src
-      ${BKF_SRC_FILES})
+      ${BKF_SOURCES})
   set_tests_properties(tools.cppcheck PROPERTIES LABELS tools TIMEOUT 300)
 
   # valgrind cannot run a sanitized binary; the road runs here, on the normal build.
@@ -43,7 +40,7 @@ endif()
 
 if(BKF_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   # The launcher's modules once more, with libFuzzer's coverage, for the harnesses.
-  add_library(bkf_fuzz_core STATIC ${BKF_SRC_FILES})
+  add_library(bkf_fuzz_core STATIC ${BKF_SOURCES})
   target_compile_definitions(bkf_fuzz_core PUBLIC BKF_NO_MAIN)
   target_compile_options(bkf_fuzz_core PRIVATE -fsanitize=fuzzer-no-link)
   target_include_directories(bkf_fuzz_core PUBLIC ${PROJECT_SOURCE_DIR}/src)

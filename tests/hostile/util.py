@@ -1,6 +1,6 @@
 """What the hostile-children tests share: a fake installer built from a common prelude
 and a body per mode, a launcher on a private X server, exact pictures of any screen
-from hostile_render, and looks into /proc (the launcher's children, their states).
+from bkf_render, and looks into /proc (the launcher's children, their states).
 
 Each fake installer is install.py under a share directory of the test's own; the
 launcher runs it with /usr/bin/python3 -I. Whatever it sends into the launcher's pipe it
@@ -24,7 +24,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "window"))
 import harness  # noqa: E402
 from harness import Display, Launcher, wait_for  # noqa: E402,F401
 
-RENDER = os.environ.get("BKF_HOSTILE_RENDER", "")
+RENDER = os.environ.get("BKF_RENDER", "")
 CHECKING, SETUP, UPDATE, WORKING, FAILED, READY, CRASHED = range(7)
 
 # Regions of the 960x600 canvas (x, y, w, h).
@@ -122,7 +122,7 @@ def indent(src):
 def render(state, home, wrap=(), **fields):
     """The exact picture of a screen: state with the fields (msg, last_line, step_label,
     step, steps, progress, needs_disc; str or bytes) and the logs line of home."""
-    assert RENDER, "BKF_HOSTILE_RENDER is not set"
+    assert RENDER, "BKF_RENDER is not set"
     d = tempfile.mkdtemp(prefix="bkf-hr-")
     try:
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": d,

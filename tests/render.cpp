@@ -1,9 +1,10 @@
-// hostile_render OUT.bmp: draws one screen of the launcher, with content given in the
-// environment, into a BMP, the way the screenshot mode does, so that a test can compare
-// a real window with the exact pixels of any state (a message of its own, a last line of
-// raw bytes, a progress value). The directories come from BKF_HOME and the rest as in
-// the launcher itself.
-//   HR_STATE       state code (0..6)
+// bkf_render OUT.bmp: draws one screen of the launcher, with content given in the
+// environment, into a BMP on the screenshot mode's canvas, so that a test can compare a
+// real window with the exact pixels of any state (a message of its own, a last line of
+// raw bytes, a progress value), and scripts/shots can picture the checking screen, which
+// the screenshot mode has no word for. The directories come from BKF_HOME and the rest
+// as in the launcher itself.
+//   HR_STATE       state code (0..6); unset or empty: 0, the checking screen
 //   HR_NEEDS_DISC  0 or 1
 //   HR_BLOCKED     1: a failure that is no build's (a plain title, no logs line)
 //   HR_MSG, HR_STEP_LABEL, HR_LAST_LINE   texts, cut as the launcher cuts them
@@ -26,24 +27,14 @@ int
 main(int argc, char **argv)
 {
 	if (argc != 2) {
-		fputs("usage: hostile_render OUT.bmp\n", stderr);
+		fputs("usage: bkf_render OUT.bmp\n", stderr);
 		return 2;
 	}
-	resolve_dirs();
-	(void)SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "dummy", SDL_HINT_OVERRIDE);
-	if (SDL_Init(SDL_INIT_VIDEO) != 0 || TTF_Init() != 0) {
-		fprintf(stderr, "hostile_render: %s\n", SDL_GetError());
+	if (!canvas()) {
+		fprintf(stderr, "bkf_render: %s\n", SDL_GetError());
 		return 1;
 	}
-	WIN = SDL_CreateWindow("Brackenfold", 0, 0, 960, 600, SDL_WINDOW_HIDDEN);
-	R = WIN ? SDL_CreateRenderer(WIN, -1, SDL_RENDERER_SOFTWARE) : nullptr;
-	if (!R) {
-		fprintf(stderr, "hostile_render: %s\n", SDL_GetError());
-		return 1;
-	}
-	(void)SDL_RenderSetLogicalSize(R, 960, 600);
-	(void)SDL_SetRenderDrawBlendMode(R, SDL_BLENDMODE_BLEND);
-	load_fonts();
+	(void)resolve_dirs();
 
 	reset_state();
 	S.state = atoi(var("HR_STATE"));
@@ -63,7 +54,7 @@ main(int argc, char **argv)
 	SDL_Surface *s = SDL_CreateRGBSurfaceWithFormat(0, 960, 600, 32, SDL_PIXELFORMAT_ARGB8888);
 	if (!s || SDL_RenderReadPixels(R, nullptr, SDL_PIXELFORMAT_ARGB8888, s->pixels,
 		s->pitch) != 0 || SDL_SaveBMP(s, argv[1]) != 0) {
-		fprintf(stderr, "hostile_render: %s\n", SDL_GetError());
+		fprintf(stderr, "bkf_render: %s\n", SDL_GetError());
 		return 1;
 	}
 	SDL_FreeSurface(s);
