@@ -5,8 +5,9 @@
 #   install.demo: the "demo" component, the stand-in installer and game, lands where the
 #     launcher looks for them under /app and answers the status query.
 #   install.readme: README.md shows every picture and names every environment variable.
-#   install.shots.<picture>: scripts/shots re-renders each screen and icon and compares
-#     it pixel for pixel with the one kept in docs/ or data/icons/.
+#   install.shots: the pictures in docs/ and data/icons/ were made by scripts/shots from
+#     the drawing code as it is (docs/shots.sha256); no comparison of pixels, which a
+#     new FreeType, DejaVu or librsvg would change without a change of code.
 
 
 add_test(NAME install.tree COMMAND ${Python3_EXECUTABLE}
@@ -20,10 +21,5 @@ add_test(NAME install.readme COMMAND ${Python3_EXECUTABLE}
 set_tests_properties(install.tree install.demo install.readme PROPERTIES
   LABELS install TIMEOUT 120)
 
-foreach(shot checking setup update working failed ready crashed icon-64 icon-128 icon-256)
-  add_test(NAME install.shots.${shot}
-    COMMAND ${CMAKE_COMMAND} -E env BKF_LAUNCHER=${BKF_LAUNCHER}
-      BKF_RENDER=$<TARGET_FILE:bkf_render>
-      ${PROJECT_SOURCE_DIR}/scripts/shots --check ${shot})
-  set_tests_properties(install.shots.${shot} PROPERTIES LABELS install TIMEOUT 60)
-endforeach()
+add_test(NAME install.shots COMMAND ${PROJECT_SOURCE_DIR}/scripts/shots --current)
+set_tests_properties(install.shots PROPERTIES LABELS install TIMEOUT 60)
