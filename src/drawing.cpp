@@ -246,6 +246,17 @@ fill_width(double progress)
 	return (int)w;
 }
 
+// The indeterminate sweep at a tick count: the segment from start to end (none when
+// they are equal) of the track. It moves a pixel every 4 ms, 4320 ms a sweep: it grows
+// out of the left end, runs 216 pixels long, and shrinks into the right end.
+void
+sweep(Uint32 ticks, int *start, int *end)
+{
+	unsigned f = ticks / 4 % 1080;
+	*start = f >= 216 ? (int)f - 216 : 0;
+	*end = f <= 864 ? (int)f : 864;
+}
+
 static void
 working()
 {
@@ -269,12 +280,10 @@ working()
 		if (fw > 0)
 			fill(48, 160, fw, 14, GOLD);
 	} else {
-		unsigned f = SDL_GetTicks() / 4 % 1080;
-		unsigned start = f >= 216 ? f - 216 : 0;
-		unsigned end = f <= 864 ? f : 864;
-		// cppcheck-suppress knownConditionTrueFalse ; false: f is any value below 1080
+		int start, end;
+		sweep(SDL_GetTicks(), &start, &end);
 		if (start < end)
-			fill(48 + (int)start, 160, (int)(end - start), 14, GOLD);
+			fill(48 + start, 160, end - start, 14, GOLD);
 	}
 
 	text(F_SMALL, 48, 196, 0, DIM, "%s", S.last_line);

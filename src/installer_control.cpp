@@ -691,19 +691,23 @@ close_pipe()
 	S.fd = -1;
 }
 
-// Reads what the installer has written, for at most PUMP_LIMIT_MS so that a flood never
-// keeps a frame from being drawn. Returns non-zero when it read output. At the end of
-// output the pipe is closed; a read that fails for another reason than "nothing yet"
-// ends the build as a failure.
+// Reads what the installer has written until the pipe is empty, for at most
+// PUMP_LIMIT_MS so that a flood never keeps a frame or an event waiting. Each read
+// takes as much as the pipe holds (1 MiB where the kernel grants it) into a static
+// buffer, from which the log is written and the lines assembled: no copy in between.
+// Returns non-zero when it read output. At the end of output the pipe is closed; a
+// read that fails for another reason than "nothing yet" ends the build as a failure.
 static int
 drain()
 {
-	char buf[4096];
+	static char buf[1 << 20];  // the largest pipe an unprivileged process is granted
 	int got = 0;
 	Uint32 t0 = now_ms();
 	for (;;) {
 		ssize_t n = read(S.fd, buf, sizeof buf);
-		if (n < 0 && (errno == EAGAIN || errno == EINTR))
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n < 0 && errno == EAGAIN)
 			return got;
 		if (n < 0) {
 			S.state = FAILED;
@@ -722,9 +726,7 @@ drain()
 		got = 1;
 		write_log(buf, (size_t)n);
 		feed(buf, (size_t)n);
-		// A short read emptied the pipe: what comes next is left to gather while the
-		// frame is drawn, and read in whole buffers on the next turn.
-		if (n < (ssize_t)sizeof buf || now_ms() - t0 >= PUMP_LIMIT_MS)
+		if (now_ms() - t0 >= PUMP_LIMIT_MS)
 			return 1;
 	}
 }

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -31,6 +32,7 @@ char g_home[1024];
 char g_logs[1100];
 SDL_Window *WIN;
 SDL_Renderer *R;
+int REPAINT = 1;
 
 // [SECTION] State and paths ---------------------------------------------------------
 
@@ -593,34 +595,133 @@ handle_event(const SDL_Event *e, int argc, char **argv)
 		// The handle is kept open for the whole run, and never closed.
 		(void)SDL_GameControllerOpen(e->cdevice.which);
 		return 0;
+	case SDL_WINDOWEVENT:
+		switch (e->window.event) {
+		case SDL_WINDOWEVENT_EXPOSED:
+		case SDL_WINDOWEVENT_SHOWN:
+		case SDL_WINDOWEVENT_RESTORED:
+		case SDL_WINDOWEVENT_MAXIMIZED:
+		case SDL_WINDOWEVENT_SIZE_CHANGED:
+		case SDL_WINDOWEVENT_DISPLAY_CHANGED:
+			REPAINT = 1;
+			break;
+		default:
+			break;
+		}
+		return 0;
+	case SDL_RENDER_TARGETS_RESET:
+	case SDL_RENDER_DEVICE_RESET:
+		REPAINT = 1;
+		return 0;
 	default:
 		return 0;
 	}
 }
 
+// [SECTION] Frames ------------------------------------------------------------------
+
+// Everything a frame shows, drawn from the state record and the clock. A turn whose
+// picture is that of the last frame neither paints nor presents; one that paints still
+// paints the whole canvas.
+struct Shown {
+	int32_t state, focus, nb, needs_disc, blocked, step, steps, fill, sweep_from, sweep_to;
+	Uint32 clock_s;
+	char step_label[sizeof S.step_label], last_line[sizeof S.last_line], msg[sizeof S.msg];
+};
+static Shown LAST;
+
+static void
+shown(Shown *v)
+{
+	memset(v, 0, sizeof *v);
+	v->state = S.state;
+	v->focus = FOCUS;
+	v->nb = NB;
+	v->needs_disc = S.needs_disc;
+	v->blocked = S.blocked;
+	if (S.state == WORKING) {
+		v->step = S.step;
+		v->steps = S.steps;
+		v->clock_s = (SDL_GetTicks() - S.started_ms) / 1000;
+		if (S.progress >= 0)
+			v->fill = fill_width(S.progress);
+		else
+			sweep(SDL_GetTicks(), &v->sweep_from, &v->sweep_to);
+		memcpy(v->step_label, S.step_label, sizeof v->step_label);
+		memcpy(v->last_line, S.last_line, sizeof v->last_line);
+	}
+	if (S.state == FAILED || S.state == CRASHED)
+		memcpy(v->msg, S.msg, sizeof v->msg);
+}
+
+// Whether this turn's picture differs from the last frame's, or the window lost it.
+int
+frame_needed()
+{
+	Shown v;
+	shown(&v);
+	return REPAINT || memcmp(&v, &LAST, sizeof v) != 0;
+}
+
+// Remembers what the frame just drawn shows (the focus as the bar clamped it).
+void
+frame_drawn()
+{
+	shown(&LAST);
+	REPAINT = 0;
+}
+
 // [SECTION] Event loop --------------------------------------------------------------
+
+static constexpr Uint32 FLOW_MS = 100;       // output this recent: more is on its way
+static constexpr int FLOW_WAIT_MS = 10;      // then a turn waits on the pipe at most this
+static constexpr Uint32 FLOW_FRAME_MS = 33;  // and frames come at most this often
+
+// Waits for the turn's first event. While the installer's output flows, the wait is on
+// the pipe, briefly, so that the installer never waits on a full pipe while the loop
+// sleeps; otherwise on events, for at most 50 ms while a check or a build runs and
+// 250 ms else.
+static int
+wait_event(SDL_Event *e, int flowing)
+{
+	if (flowing) {
+		struct pollfd p = {S.fd, POLLIN, 0};
+		(void)poll(&p, 1, FLOW_WAIT_MS);
+		return SDL_PollEvent(e);
+	}
+	return SDL_WaitEventTimeout(e, S.state == WORKING || S.state == CHECKING ? 50 : 250);
+}
 
 void
 loop(int argc, char **argv)
 {
-	int busy = 0;  // the last drain read output: more is likely on its way
+	Uint32 output_ms = 0, frame_ms = 0;
+	int flowing = 0;
 
 	for (int quit = 0; !quit;) {
 		SDL_Event e;
-		// A check or a build is watched closely: its output, its end, a stop's grace.
-		int wait = S.state == WORKING || S.state == CHECKING ? 50 : 250;
-		if (busy ? SDL_PollEvent(&e) : SDL_WaitEventTimeout(&e, wait)) {
+		if (wait_event(&e, flowing)) {
 			quit = handle_event(&e, argc, argv);
-			while (SDL_PollEvent(&e) && !quit)
+			while (!quit && SDL_PollEvent(&e))
 				quit = handle_event(&e, argc, argv);
 		}
 		int before = S.state;
-		busy = pump_status();
-		busy |= pump_build();
+		int got = pump_status();
+		got |= pump_build();
 		if (S.state != before)
 			FOCUS = NO_FOCUS;
-		draw();
-		SDL_RenderPresent(R);
+		Uint32 now = SDL_GetTicks();
+		if (got && S.fd >= 0)
+			output_ms = now;
+		flowing = S.fd >= 0 && now - output_ms < FLOW_MS;
+		// A flood of output is shown at a bounded rate; the last picture of it comes
+		// once the flow stops.
+		if (frame_needed() && (!flowing || now - frame_ms >= FLOW_FRAME_MS)) {
+			draw();
+			SDL_RenderPresent(R);
+			frame_drawn();
+			frame_ms = now;
+		}
 	}
 }
 
@@ -773,6 +874,15 @@ main(int argc, char **argv)
 
 	if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER) != 0 || TTF_Init() != 0)
 		return fail();
+	// On X11 the software renderer draws straight onto the window's surface: GL only to
+	// present a picture drawn in software costs some 90 MiB and five threads. Wayland's
+	// backend has no surface of its own, so there the accelerated renderer stays. The
+	// player's own SDL_RENDER_DRIVER or SDL_FRAMEBUFFER_ACCELERATION wins.
+	const char *driver = SDL_GetCurrentVideoDriver();
+	if (driver && !strcmp(driver, "x11")) {
+		(void)SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
+		(void)SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
+	}
 	WIN = SDL_CreateWindow("Brackenfold", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
 		960, 600, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
 	if (!WIN)
@@ -789,7 +899,8 @@ main(int argc, char **argv)
 	begin();
 	draw();
 	SDL_RenderPresent(R);
-	FOCUS = NO_FOCUS;
+	FOCUS = NO_FOCUS;  // the first real screen focuses its rightmost button
+	REPAINT = 1;
 	loop(argc, argv);
 
 	end_build();

@@ -61,6 +61,7 @@ extern char g_home[1024];   // per-user data: the built game, its marker, the lo
 extern char g_logs[1100];   // g_home + "/logs": room for a full g_home and the suffix
 extern SDL_Window *WIN;
 extern SDL_Renderer *R;
+extern int REPAINT;  // the window lost its picture (an expose, a resize): paint it anew
 
 void reset_state();
 const char *env_or(const char *name, const char *fallback);
@@ -89,6 +90,8 @@ int exited(pid_t pid);
 int reap(pid_t pid, int *status);
 int act(unsigned action, int argc, char **argv);
 int handle_event(const SDL_Event *e, int argc, char **argv);
+int frame_needed();
+void frame_drawn();
 void loop(int argc, char **argv);
 void sample(const char *word);
 int screenshot(const char *path);
@@ -120,6 +123,7 @@ void text(TTF_Font *f, int x, int y, int wrap, SDL_Color c, const char *fmt, ...
 void buttons(int n, ...);
 int hit(int x, int y);
 int fill_width(double progress);
+void sweep(Uint32 ticks, int *start, int *end);
 void draw();
 
 // [SECTION] installer_control.cpp ---------------------------------------------------

@@ -6,6 +6,22 @@
 #include "fakes.h"
 #include "support.h"
 
+#include <dlfcn.h>
+
+namespace {
+extern Uint32 PRESENTS;
+}
+
+// Counts the frames presented, then hands on to SDL's own.
+extern "C" void
+SDL_RenderPresent(SDL_Renderer *r)
+{
+	using Present = void (*)(SDL_Renderer *);
+	static Present real = (Present)dlsym(RTLD_NEXT, "SDL_RenderPresent");
+	PRESENTS++;
+	real(r);
+}
+
 namespace {
 
 class Input : public ::testing::Test {
@@ -334,6 +350,103 @@ TEST_F(Input, LoopFocusAfterBuild)
 	EXPECT_EQ(S.state, READY);
 	EXPECT_EQ(FOCUS, 1);
 	EXPECT_STREQ(B[FOCUS].label, "Play");
+}
+
+// A turn whose picture is the last frame's is not painted: every part that a screen
+// shows makes the next frame needed when it changes, and nothing else does; an expose,
+// a resize, a restore or a display change always repaints.
+TEST_F(Input, FramesOnlyWhenThePictureChanges)
+{
+	struct {
+		const char *name;
+		void (*change)();
+		int needed;
+	} cases[] = {
+		{"nothing", [] {}, 0},
+		{"the state", [] { S.state = FAILED; }, 1},
+		{"the focus", [] { FOCUS = -1; }, 1},
+		{"the title's setup mark", [] { S.needs_disc = !S.needs_disc; }, 1},
+		{"the step", [] { S.step = 5; }, 1},
+		{"the step count", [] { S.steps = 9; }, 1},
+		{"the step label", [] { S.step_label[0] = 'X'; }, 1},
+		{"the last line", [] { snprintf(S.last_line, sizeof S.last_line, "%s", "next"); }, 1},
+		{"the fill, by a pixel or two", [] { S.progress = 0.25 + 2.0 / 864; }, 1},
+		{"the fill, by less than a pixel", [] { S.progress = 0.25 + 0.1 / 864; }, 0},
+		{"the clock's second", [] { S.started_ms -= 1000; }, 1},
+		{"a message not shown on this screen", [] { S.msg[0] = 'X'; }, 0},
+		{"a build field not shown", [] { S.line_len = 7; }, 0},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		reset_state();
+		S.state = WORKING;
+		S.steps = 3;
+		S.step = 1;
+		S.progress = 0.25;
+		snprintf(S.step_label, sizeof S.step_label, "%s", "Compiling");
+		S.started_ms = SDL_GetTicks() - 400;  // the clock stays at 0:00 for 600 ms
+		FOCUS = NO_FOCUS;
+		draw();
+		frame_drawn();
+		EXPECT_EQ(frame_needed(), 0);
+		c.change();
+		EXPECT_EQ(frame_needed(), c.needed);
+	}
+
+	// The sweep moves a pixel every 4 ms while it is shown.
+	S.progress = -1.0;
+	draw();
+	frame_drawn();
+	SDL_Delay(10);
+	EXPECT_EQ(frame_needed(), 1);
+
+	struct {
+		Uint8 event;
+		int repaint;
+	} windows[] = {
+		{SDL_WINDOWEVENT_EXPOSED, 1}, {SDL_WINDOWEVENT_SHOWN, 1}, {SDL_WINDOWEVENT_RESTORED, 1},
+		{SDL_WINDOWEVENT_MAXIMIZED, 1}, {SDL_WINDOWEVENT_SIZE_CHANGED, 1},
+		{SDL_WINDOWEVENT_DISPLAY_CHANGED, 1}, {SDL_WINDOWEVENT_MOVED, 0},
+		{SDL_WINDOWEVENT_ENTER, 0}, {SDL_WINDOWEVENT_FOCUS_GAINED, 0},
+		{SDL_WINDOWEVENT_HIDDEN, 0},
+	};
+	reset_state();
+	S.state = READY;
+	FOCUS = NO_FOCUS;
+	for (const auto &w : windows) {
+		SCOPED_TRACE(::testing::Message() << "window event " << (int)w.event);
+		draw();
+		frame_drawn();
+		SDL_Event e = of_type(SDL_WINDOWEVENT);
+		e.window.event = w.event;
+		EXPECT_EQ(handle_event(&e, 0, nullptr), 0);
+		EXPECT_EQ(frame_needed(), w.repaint);
+	}
+}
+
+// The loop presents a frame only when the picture changes: on an unchanging screen it
+// presents the first frame and then none while it waits.
+Uint32 PRESENTS;
+Uint32 quit_after(Uint32, void *)
+{
+	SDL_Event e = {};
+	e.type = SDL_QUIT;
+	(void)SDL_PushEvent(&e);
+	return 0;
+}
+
+TEST_F(Input, LoopPresentsOnlyChanges)
+{
+	ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_TIMER), 0) << SDL_GetError();
+	reset_state();
+	S.state = READY;
+	FOCUS = NO_FOCUS;
+	REPAINT = 1;
+	PRESENTS = 0;
+	SDL_TimerID t = SDL_AddTimer(1200, quit_after, nullptr);  // five idle turns or so
+	ASSERT_NE(t, 0);
+	loop(0, nullptr);
+	EXPECT_EQ(PRESENTS, 1u) << "an unchanging screen was presented again";
 }
 
 // A real (virtual) game controller: its arrival opens it, and its buttons arrive as
