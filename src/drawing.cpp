@@ -5,6 +5,7 @@
 
 #include "launcher.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
@@ -30,10 +31,25 @@ static const SDL_Color GOLD = {255, 204, 51, 255};  // progress fill and focus r
 
 // [SECTION] Fonts and text ----------------------------------------------------------
 
+// The four faces: where each lives, its cut and its size at 1x.
+static const struct {
+	TTF_Font **f;
+	int bold, size;
+} FACES[] = {{&F_TITLE, 1, 40}, {&F_BODY, 0, 24}, {&F_SMALL, 0, 16}, {&F_BUTTON, 1, 24}};
+
+// Text is rendered at the output's scale when the output is larger than the canvas (a
+// HiDPI output, a large window, fullscreen): there the scaled faces draw, while the 1x
+// faces still measure, so that the layout, the letterbox and hit testing stay in canvas
+// pixels and the same at every scale.
+static float SCALE = 1;                 // output pixels per canvas pixel; 1 at 960x600
+static TTF_Font *SCALED[4];             // FACES at SCALE, or null at 1x
+static char FACE_FILE[2][1100];         // the files the regular and the bold faces came from
+
 // Opens one font file, without blocking on what the path names: only a regular file
-// is read (a FIFO there would hold the launcher for ever, even through SIGTERM).
+// is read (a FIFO there would hold the launcher for ever, even through SIGTERM). A dpi
+// of 0 opens it at 1x.
 static TTF_Font *
-open_font(const char *path, int size)
+open_font(const char *path, int size, unsigned dpi)
 {
 	int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 	if (fd < 0)
@@ -49,7 +65,8 @@ open_font(const char *path, int size)
 		(void)fclose(f);
 		return nullptr;
 	}
-	return TTF_OpenFontRW(rw, 1, size);  // the font owns the stream from here, or closes it
+	// The font owns the stream from here, or closes it.
+	return dpi ? TTF_OpenFontDPIRW(rw, 1, size, dpi, dpi) : TTF_OpenFontRW(rw, 1, size);
 }
 
 // Returns the first DejaVu Sans face that opens, BKF_FONTS first. Each call searches on
@@ -66,7 +83,7 @@ font(int bold, int size)
 		"/usr/share/fonts/dejavu-sans-fonts",
 		nullptr,
 	};
-	char path[1100];
+	char path[sizeof FACE_FILE[0]];
 
 	dirs[0] = env_or("BKF_FONTS", "/usr/share/fonts/dejavu");
 	for (const char **d = dirs; *d; d++) {
@@ -74,9 +91,11 @@ font(int bold, int size)
 			bold ? "DejaVuSans-Bold.ttf" : "DejaVuSans.ttf");
 		if (n <= 0 || (size_t)n >= sizeof path)
 			continue;
-		TTF_Font *f = open_font(path, size);
-		if (f)
+		TTF_Font *f = open_font(path, size, 0);
+		if (f) {
+			memcpy(FACE_FILE[bold != 0], path, sizeof path);
 			return f;
+		}
 	}
 	return nullptr;
 }
@@ -84,16 +103,58 @@ font(int bold, int size)
 void
 load_fonts()
 {
-	F_TITLE = font(1, 40);
-	F_BODY = font(0, 24);
-	F_SMALL = font(0, 16);
-	F_BUTTON = font(1, 24);
+	for (const auto &face : FACES)
+		*face.f = font(face.bold, face.size);
 	if (!F_BODY)
 		fputs("launcher: no DejaVu Sans font found; text will be missing\n", stderr);
 }
 
+// Follows the renderer's output: at a new scale the scaled faces are opened anew from
+// the files the 1x ones came from. Called before a frame is drawn.
+void
+fit_text()
+{
+	int w = 960, h = 600;
+	if (!R || SDL_GetRendererOutputSize(R, &w, &h) != 0)
+		return;
+	float s = fminf((float)w / 960.0f, (float)h / 600.0f);
+	if (!(s > 1.0f))
+		s = 1.0f;  // a smaller output: the renderer shrinks the 1x picture
+	if (s == SCALE)
+		return;
+	for (TTF_Font *&f : SCALED) {
+		if (f)
+			TTF_CloseFont(f);
+		f = nullptr;
+	}
+	SCALE = s;
+	if (s == 1.0f)
+		return;
+	unsigned dpi = (unsigned)lroundf(72.0f * s);  // SDL_ttf's 1x is 72 dots an inch
+	for (size_t i = 0; i < sizeof FACES / sizeof FACES[0]; i++)
+		if (*FACES[i].f)
+			SCALED[i] = open_font(FACE_FILE[FACES[i].bold], FACES[i].size, dpi);
+}
+
+// The face that draws f's texts at the output's scale, and that scale.
+static TTF_Font *
+drawing_face(TTF_Font *f, float *scale)
+{
+	*scale = 1.0f;
+	if (SCALE == 1.0f)
+		return f;
+	for (size_t i = 0; i < sizeof FACES / sizeof FACES[0]; i++)
+		if (*FACES[i].f == f && SCALED[i]) {
+			*scale = SCALE;
+			return SCALED[i];
+		}
+	return f;
+}
+
 // Draws one formatted UTF-8 text with its top left corner at x, y. A wrap width of 0
 // draws one line, cut at x = 920 at its natural size; any other width wraps there.
+// At a scale above 1 the text is rendered at the output's resolution and placed in
+// canvas coordinates, texel for pixel.
 void
 text(TTF_Font *f, int x, int y, int wrap, SDL_Color c, const char *fmt, ...)
 {
@@ -106,12 +167,15 @@ text(TTF_Font *f, int x, int y, int wrap, SDL_Color c, const char *fmt, ...)
 	if (!f || !buf[0])
 		return;
 
-	SDL_Surface *s = wrap ? TTF_RenderUTF8_Blended_Wrapped(f, buf, c, (Uint32)wrap)
-		: TTF_RenderUTF8_Blended(f, buf, c);
+	float k;
+	TTF_Font *face = drawing_face(f, &k);
+	SDL_Surface *s = wrap
+		? TTF_RenderUTF8_Blended_Wrapped(face, buf, c, (Uint32)lroundf((float)wrap * k))
+		: TTF_RenderUTF8_Blended(face, buf, c);
 	if (!s)
 		return;
 	SDL_Texture *t = SDL_CreateTextureFromSurface(R, s);
-	if (t) {
+	if (t && k == 1.0f) {
 		int w = s->w, h = s->h;
 		if (!wrap && 920 - x < w)
 			w = 920 - x;
@@ -119,8 +183,18 @@ text(TTF_Font *f, int x, int y, int wrap, SDL_Color c, const char *fmt, ...)
 			SDL_Rect src = {0, 0, w, h}, dst = {x, y, w, h};
 			(void)SDL_RenderCopy(R, t, &src, &dst);
 		}
-		SDL_DestroyTexture(t);
+	} else if (t) {
+		SDL_Rect src = {0, 0, s->w, s->h};
+		SDL_FRect dst = {(float)x, (float)y, (float)s->w / k, (float)s->h / k};
+		if (!wrap && (float)(920 - x) < dst.w) {
+			dst.w = (float)(920 - x);
+			src.w = (int)lroundf(dst.w * k);
+		}
+		if (dst.w > 0)
+			(void)SDL_RenderCopyF(R, t, &src, &dst);
 	}
+	if (t)
+		SDL_DestroyTexture(t);
 	SDL_FreeSurface(s);
 }
 
@@ -214,10 +288,23 @@ paint_bar()
 
 // [SECTION] Screens -----------------------------------------------------------------
 
+// Whether the renderer's output is the canvas's own 960x600.
+static int
+fits_output()
+{
+	int w = 960, h = 600;
+	(void)SDL_GetRendererOutputSize(R, &w, &h);
+	return w == 960 && h == 600;
+}
+
 // 150 bands of 4 pixels; the order of the double operations fixes the exact colours.
+// At a scale that is no whole number the renderer rounds each band's edges on its own,
+// which would leave a seam of the clear colour between two: there each band reaches a
+// pixel into the next, which paints over it.
 static void
 background()
 {
+	int h = SCALE == 1.0f && fits_output() ? 4 : 5;
 	for (int y = 0; y < 600; y += 4) {
 		double t = y / 600.0;
 		int r, g, b;
@@ -231,7 +318,7 @@ background()
 			g = (int)(70 - 2 * (36 * u));
 			b = (int)(130 - 2 * (60 * u));
 		}
-		fill(0, y, 960, 4, {(Uint8)r, (Uint8)g, (Uint8)b, 255});
+		fill(0, y, 960, y < 596 ? h : 4, {(Uint8)r, (Uint8)g, (Uint8)b, 255});
 	}
 }
 
@@ -302,6 +389,11 @@ title()
 void
 draw()
 {
+	// At an output of another shape than the canvas's, the bars beside it are black.
+	if (SCALE != 1.0f || !fits_output()) {
+		(void)SDL_SetRenderDrawColor(R, 0, 0, 0, 255);
+		(void)SDL_RenderClear(R);
+	}
 	background();
 	text(F_TITLE, 48, 48, 0, WHITE, "%s", title());
 

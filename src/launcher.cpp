@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -505,7 +506,8 @@ activate(int argc, char **argv)
 
 // A held key repeats: the repeats move the focus like presses, but never activate,
 // cancel or quit, so that holding Return starts one build and holding Escape cancels
-// it without ending the launcher. Alt+Return is the window's chord, not a press.
+// it without ending the launcher. F11 and Alt+Return switch the window between
+// fullscreen and windowed.
 static int
 key(const SDL_KeyboardEvent *k, int argc, char **argv)
 {
@@ -521,9 +523,16 @@ key(const SDL_KeyboardEvent *k, int argc, char **argv)
 		focus_prev();
 		return 0;
 	case SDLK_RETURN:
-		if (k->keysym.mod & KMOD_ALT)
+		if (k->keysym.mod & KMOD_ALT) {
+			if (!again)
+				toggle_fullscreen();
 			return 0;
+		}
 		return again ? 0 : activate(argc, argv);
+	case SDLK_F11:
+		if (!again)
+			toggle_fullscreen();
+		return 0;
 	case SDLK_SPACE:
 	case SDLK_KP_ENTER:
 		return again ? 0 : activate(argc, argv);
@@ -577,6 +586,11 @@ handle_event(const SDL_Event *e, int argc, char **argv)
 	case SDL_KEYDOWN:
 		return key(&e->key, argc, argv);
 	case SDL_MOUSEMOTION:
+		// Only the player's motion chooses. The motion that comes with the window
+		// appearing, resizing or going fullscreen under a pointer at rest moves nothing:
+		// its relative motion is none.
+		if (e->motion.xrel == 0 && e->motion.yrel == 0)
+			return 0;
 		i = hit(e->motion.x, e->motion.y);
 		if (i >= 0)
 			FOCUS = i;
@@ -616,6 +630,44 @@ handle_event(const SDL_Event *e, int argc, char **argv)
 	default:
 		return 0;
 	}
+}
+
+// [SECTION] Fullscreen --------------------------------------------------------------
+
+// Whether the window starts fullscreen: BKF_FULLSCREEN=1 (or 0 for a window), else
+// under a game-mode compositor, which shows one program at a time.
+int
+want_fullscreen()
+{
+	const char *v = env_or("BKF_FULLSCREEN", nullptr);
+	if (v && (!strcmp(v, "1") || !strcmp(v, "0")))
+		return v[0] == '1';
+	if (v)
+		fprintf(stderr, "launcher: BKF_FULLSCREEN \"%s\" is not 1 or 0; ignored\n", v);
+	const char *desk = env_or("XDG_CURRENT_DESKTOP", "");
+	for (const char *p = desk; *p;) {
+		size_t n = strcspn(p, ":");
+		if (n == 9 && !strncasecmp(p, "gamescope", 9))
+			return 1;
+		p += n + (p[n] == ':');
+	}
+	return 0;
+}
+
+// Back from fullscreen the window gets the size it had before. A window manager does
+// that itself; without one SDL would go on believing the window as large as the screen.
+void
+toggle_fullscreen()
+{
+	static int w = 960, h = 600;  // the window's size before it went fullscreen
+	if (SDL_GetWindowFlags(WIN) & SDL_WINDOW_FULLSCREEN) {
+		(void)SDL_SetWindowFullscreen(WIN, 0);
+		SDL_SetWindowSize(WIN, w, h);
+	} else {
+		SDL_GetWindowSize(WIN, &w, &h);
+		(void)SDL_SetWindowFullscreen(WIN, SDL_WINDOW_FULLSCREEN_DESKTOP);
+	}
+	REPAINT = 1;
 }
 
 // [SECTION] Frames ------------------------------------------------------------------
@@ -717,6 +769,7 @@ loop(int argc, char **argv)
 		// A flood of output is shown at a bounded rate; the last picture of it comes
 		// once the flow stops.
 		if (frame_needed() && (!flowing || now - frame_ms >= FLOW_FRAME_MS)) {
+			fit_text();
 			draw();
 			SDL_RenderPresent(R);
 			frame_drawn();
@@ -757,6 +810,52 @@ sample(const char *word)
 	}
 }
 
+// BKF_LAUNCHER_SCALE: a screenshot at an integer scale, 1 to 4, as a window of that
+// many times 960x600 shows it. Anything else is 1, with a warning.
+int
+shot_scale(const char *value)
+{
+	if (!value)
+		return 1;
+	if (value[0] >= '1' && value[0] <= '4' && !value[1])
+		return value[0] - '0';
+	fprintf(stderr, "launcher: BKF_LAUNCHER_SCALE \"%s\" is not 1, 2, 3 or 4; 1 is taken\n",
+		value);
+	return 1;
+}
+
+static void
+le(unsigned char *p, Uint32 v, int bytes)
+{
+	for (int i = 0; i < bytes; i++)
+		p[i] = (unsigned char)(v >> (8 * i));
+}
+
+// Writes the picture as a 32-bit BMP in one pass from front to back, so that the path
+// may name a pipe (or /dev/stdout), which cannot seek back to fill in a header. The
+// rows go bottom up; ARGB8888 words lie in memory as the B, G, R, A bytes BMP wants.
+static int
+write_bmp(FILE *f, const SDL_Surface *s)
+{
+	Uint32 row = (Uint32)s->w * 4, size = row * (Uint32)s->h;
+	unsigned char head[54] = {'B', 'M'};
+	le(head + 2, 54 + size, 4);    // file size
+	le(head + 10, 54, 4);          // where the pixels start
+	le(head + 14, 40, 4);          // the info header's size
+	le(head + 18, (Uint32)s->w, 4);
+	le(head + 22, (Uint32)s->h, 4);
+	le(head + 26, 1, 2);           // planes
+	le(head + 28, 32, 2);          // bits a pixel; no compression
+	le(head + 34, size, 4);
+	le(head + 38, 2835, 4);        // 72 dots an inch, in dots a metre
+	le(head + 42, 2835, 4);
+	int ok = fwrite(head, 1, sizeof head, f) == sizeof head;
+	for (int y = s->h - 1; ok && y >= 0; y--)
+		ok = fwrite(static_cast<const char *>(s->pixels) + (size_t)y * (size_t)s->pitch, 1, row,
+			f) == row;
+	return ok;
+}
+
 // Renders the chosen screen into the BMP at path. Returns the exit status. A file that
 // could not be written completely is removed, so that a failed run leaves nothing.
 int
@@ -764,9 +863,12 @@ screenshot(const char *path)
 {
 	sample(env_or("BKF_LAUNCHER_STATE", ""));
 	FOCUS = NO_FOCUS;
+	fit_text();
 	draw();
 
-	SDL_Surface *s = SDL_CreateRGBSurfaceWithFormat(0, 960, 600, 32, SDL_PIXELFORMAT_ARGB8888);
+	int w = 960, h = 600;
+	(void)SDL_GetRendererOutputSize(R, &w, &h);
+	SDL_Surface *s = SDL_CreateRGBSurfaceWithFormat(0, w, h, 32, SDL_PIXELFORMAT_ARGB8888);
 	if (!s) {
 		fprintf(stderr, "launcher: %s\n", SDL_GetError());
 		return 1;
@@ -776,16 +878,16 @@ screenshot(const char *path)
 		SDL_FreeSurface(s);
 		return 1;
 	}
-	SDL_RWops *out = SDL_RWFromFile(path, "wb");
+	FILE *out = fopen(path, "wb");
 	if (!out) {
-		fprintf(stderr, "launcher: %s\n", SDL_GetError());
+		fprintf(stderr, "launcher: cannot write %s: %s\n", path, strerror(errno));
 		SDL_FreeSurface(s);
 		return 1;
 	}
-	// The save is given the stream but not its closing: a write that fails only when
-	// the stream is flushed at close would otherwise pass for a saved picture.
-	int ok = SDL_SaveBMP_RW(s, out, 0) == 0;
-	ok = SDL_RWclose(out) == 0 && ok;
+	// A write that fails only when the stream is flushed at its close must not pass for
+	// a saved picture.
+	int ok = write_bmp(out, s);
+	ok = fclose(out) == 0 && ok;
 	SDL_FreeSurface(s);
 	if (!ok) {
 		fprintf(stderr, "launcher: cannot write %s\n", path);
@@ -802,19 +904,21 @@ screenshot(const char *path)
 // [SECTION] The canvas ---------------------------------------------------------------
 
 // Opens SDL as a screenshot run draws: no display needed (SDL's dummy video driver
-// unless SDL_VIDEODRIVER names another), a hidden 960x600 window, the software
-// renderer with the logical size 960x600 and alpha blending, and the four fonts. The
-// same pixels as a window on the software renderer. Returns 0, with SDL's error, when
-// it cannot; tests, the benchmarks and the render tool draw on it too.
+// unless SDL_VIDEODRIVER names another), a hidden window of scale times 960x600, the
+// software renderer with the logical size 960x600 and alpha blending, and the four
+// fonts. The same pixels as a window of that size on the software renderer. Returns 0,
+// with SDL's error, when it cannot; tests, the benchmarks and the render tool draw on
+// it too.
 int
-canvas()
+canvas(int scale)
 {
 	if (!env_or("SDL_VIDEODRIVER", nullptr))
 		(void)SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "dummy", SDL_HINT_OVERRIDE);
 	if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER) != 0 || TTF_Init() != 0)
 		return 0;
 	WIN = SDL_CreateWindow("Brackenfold", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-		960, 600, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI | SDL_WINDOW_HIDDEN);
+		960 * scale, 600 * scale,
+		SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI | SDL_WINDOW_HIDDEN);
 	if (!WIN)
 		return 0;
 	R = SDL_CreateRenderer(WIN, -1, SDL_RENDERER_SOFTWARE);
@@ -829,6 +933,26 @@ canvas()
 // [SECTION] Start-up and shutdown ---------------------------------------------------
 
 #ifndef BKF_NO_MAIN
+#ifdef BKF_ICON
+#include "icon.h"  // ICON: the 64x64 icon's pixels, RGBA bytes, made from data/icons/64
+#endif
+
+// The window's icon for desktops that draw one from the window (X11 docks and
+// switchers); Wayland's come from the desktop entry the app id names.
+static void
+set_icon()
+{
+#ifdef BKF_ICON
+	SDL_Surface *s = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<unsigned char *>(ICON), 64, 64,
+		32, 64 * 4,
+		SDL_PIXELFORMAT_RGBA32);
+	if (!s)
+		return;  // a window without an icon is still the launcher
+	SDL_SetWindowIcon(WIN, s);
+	SDL_FreeSurface(s);
+#endif
+}
+
 // Standard input, output or error that the launcher was started without get /dev/null
 // in their place before anything is opened: otherwise the display connection, a font
 // or install.log would take their numbers, "launcher: " lines would go into it, and a
@@ -866,13 +990,29 @@ main(int argc, char **argv)
 	// A screenshot needs no display: the canvas is SDL's dummy driver unless told otherwise.
 	const char *shot = getenv("BKF_LAUNCHER_SHOT");
 	if (shot) {
-		if (!canvas())
+		if (!canvas(shot_scale(env_or("BKF_LAUNCHER_SCALE", nullptr))))
 			return fail();
 		(void)resolve_dirs();  // the logs line of the failure screens
 		return screenshot(shot);
 	}
 
-	if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER) != 0 || TTF_Init() != 0)
+	// X11 where both it and Wayland are there: SDL 2.26's Wayland backend dies when a
+	// seat or a keyboard appears after the start.
+	if (!env_or("SDL_VIDEODRIVER", nullptr) && env_or("DISPLAY", nullptr) &&
+		env_or("WAYLAND_DISPLAY", nullptr))
+		(void)SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11", SDL_HINT_DEFAULT);
+	// The window's X11 class and Wayland app id name the desktop entry. SDL reads them
+	// from the environment as it starts, and the game must not inherit them.
+	static const char *const CLASS[] = {"SDL_VIDEO_X11_WMCLASS", "SDL_VIDEO_WAYLAND_WMCLASS"};
+	int ours[2] = {0, 0};
+	for (int i = 0; i < 2; i++)
+		if (!getenv(CLASS[i]))
+			ours[i] = setenv(CLASS[i], APP_ID, 1) == 0;
+	int up = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_GAMECONTROLLER) == 0 && TTF_Init() == 0;
+	for (int i = 0; i < 2; i++)
+		if (ours[i])
+			(void)unsetenv(CLASS[i]);
+	if (!up)
 		return fail();
 	// On X11 the software renderer draws straight onto the window's surface: GL only to
 	// present a picture drawn in software costs some 90 MiB and five threads. Wayland's
@@ -883,8 +1023,11 @@ main(int argc, char **argv)
 		(void)SDL_SetHintWithPriority(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0", SDL_HINT_DEFAULT);
 		(void)SDL_SetHintWithPriority(SDL_HINT_RENDER_DRIVER, "software", SDL_HINT_DEFAULT);
 	}
+	Uint32 flags = SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
+	if (want_fullscreen())
+		flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
 	WIN = SDL_CreateWindow("Brackenfold", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-		960, 600, SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
+		960, 600, flags);
 	if (!WIN)
 		return fail();
 	R = SDL_CreateRenderer(WIN, -1, SDL_RENDERER_PRESENTVSYNC);
@@ -892,11 +1035,13 @@ main(int argc, char **argv)
 		R = SDL_CreateRenderer(WIN, -1, SDL_RENDERER_SOFTWARE);
 	if (!R)
 		return fail();
+	set_icon();  // after the renderer, which may have made the window anew
 	(void)SDL_RenderSetLogicalSize(R, 960, 600);
 	(void)SDL_SetRenderDrawBlendMode(R, SDL_BLENDMODE_BLEND);
 	load_fonts();
 
 	begin();
+	fit_text();
 	draw();
 	SDL_RenderPresent(R);
 	FOCUS = NO_FOCUS;  // the first real screen focuses its rightmost button

@@ -54,6 +54,8 @@ static_assert(sizeof(State::msg) == 512 && sizeof(State::step_label) == 160 &&
 	sizeof(State::last_line) == 256, "the %.511s, %.159s and %.255s cuts rely on these sizes");
 constexpr size_t LINE_MAX_LEN = sizeof(State::line) - 1;  // 8191 bytes, then the NUL
 
+constexpr const char *APP_ID = "io.brackenfold.Launcher";  // desktop entry, class, app id
+
 extern State S;
 extern char g_share[1024];  // application data: the installer script and the recompiler
 extern char g_python[1024]; // interpreter that runs the installer
@@ -94,8 +96,11 @@ int frame_needed();
 void frame_drawn();
 void loop(int argc, char **argv);
 void sample(const char *word);
+int shot_scale(const char *value);
 int screenshot(const char *path);
-int canvas();
+int canvas(int scale = 1);
+int want_fullscreen();
+void toggle_fullscreen();
 
 // [SECTION] drawing.cpp -------------------------------------------------------------
 
@@ -118,6 +123,7 @@ extern TTF_Font *F_TITLE, *F_BODY, *F_SMALL, *F_BUTTON;
 
 TTF_Font *font(int bold, int size);
 void load_fonts();
+void fit_text();
 void text(TTF_Font *f, int x, int y, int wrap, SDL_Color c, const char *fmt, ...)
 	__attribute__((format(printf, 6, 7)));
 void buttons(int n, ...);

@@ -209,11 +209,15 @@ TEST_F(Input, Mouse)
 	ASSERT_EQ(FOCUS, 1);
 	auto centre_x = [](int i) { return B[i].x + B[i].w / 2; };
 	auto centre_y = [](int i) { return B[i].y + B[i].h / 2; };
-	auto motion = [](int x, int y) {
+	// The player's motion comes with a relative motion; the motion that comes with the
+	// window appearing, resizing or going fullscreen under a resting pointer has none.
+	auto motion = [](int x, int y, int rel = 3) {
 		SDL_Event e = {};
 		e.type = SDL_MOUSEMOTION;
 		e.motion.x = x;
 		e.motion.y = y;
+		e.motion.xrel = rel;
+		e.motion.yrel = -rel;
 		return e;
 	};
 	auto button = [](Uint32 type, Uint8 b, int x, int y) {
@@ -230,6 +234,8 @@ TEST_F(Input, Mouse)
 		int focus_before, focus_after, quit;
 	} cases[] = {
 		{"motion over Quit", motion(centre_x(0), centre_y(0)), 1, 0, 0},
+		{"a resting pointer over Quit", motion(centre_x(0), centre_y(0), 0), 1, 1, 0},
+		{"a resting pointer over Build", motion(centre_x(1), centre_y(1), 0), 0, 0, 0},
 		{"motion over Build", motion(centre_x(1), centre_y(1)), 0, 1, 0},
 		{"motion off the bar", motion(10, 10), 0, 0, 0},
 		{"motion between the buttons", motion(B[0].x + B[0].w + 10, centre_y(0)), 1, 1, 0},
@@ -447,6 +453,83 @@ TEST_F(Input, LoopPresentsOnlyChanges)
 	ASSERT_NE(t, 0);
 	loop(0, nullptr);
 	EXPECT_EQ(PRESENTS, 1u) << "an unchanging screen was presented again";
+}
+
+// F11 and Alt+Return switch between the window and desktop fullscreen, once a press;
+// a held key's repeats do not switch again, and Return alone still presses.
+TEST_F(Input, FullscreenKeys)
+{
+	auto fullscreen = [] { return (SDL_GetWindowFlags(WIN) & SDL_WINDOW_FULLSCREEN) != 0; };
+	screen(READY, NO_FOCUS);
+	ASSERT_FALSE(fullscreen());
+	struct {
+		const char *name;
+		SDL_Event e;
+		bool after;
+	} rows[] = {
+		{"F11", key(SDLK_F11), true},
+		{"F11 held", held(SDLK_F11), true},
+		{"F11 again", key(SDLK_F11), false},
+		{"Alt+Return", key(SDLK_RETURN, KMOD_LALT), true},
+		{"Alt+Return held", key(SDLK_RETURN, KMOD_LALT, 1), true},
+		{"Alt+Return again", key(SDLK_RETURN, KMOD_RALT), false},
+		{"Shift+F11", key(SDLK_F11, KMOD_LSHIFT), true},
+		{"Escape in fullscreen quits as ever", key(SDLK_ESCAPE), true},
+	};
+	for (const auto &r : rows) {
+		SCOPED_TRACE(r.name);
+		int quit = handle_event(&r.e, 0, nullptr);
+		EXPECT_EQ(quit, r.e.key.keysym.sym == SDLK_ESCAPE);
+		EXPECT_EQ(fullscreen(), r.after);
+		EXPECT_EQ(S.state, READY) << "a fullscreen key pressed a button";
+	}
+	toggle_fullscreen();
+	EXPECT_FALSE(fullscreen());
+}
+
+// Where the window starts fullscreen: BKF_FULLSCREEN decides when it is 1 or 0; else a
+// game-mode compositor in XDG_CURRENT_DESKTOP (a list, any case) does.
+TEST_F(Input, StartsFullscreen)
+{
+	const char *U = nullptr;
+	struct {
+		const char *fullscreen, *desktop;
+		int want;
+	} rows[] = {
+		{U, U, 0}, {U, "GNOME", 0}, {U, "gamescope", 1}, {U, "KDE:gamescope", 1},
+		{U, "Gamescope", 1}, {U, "gamescopex", 0}, {"1", U, 1}, {"1", "GNOME", 1},
+		{"0", "gamescope", 0}, {"", "gamescope", 1}, {"yes", U, 0}, {"yes", "gamescope", 1},
+	};
+	for (const auto &r : rows) {
+		SCOPED_TRACE(::testing::Message() << "BKF_FULLSCREEN " << (r.fullscreen ? r.fullscreen
+			: "unset") << ", XDG_CURRENT_DESKTOP " << (r.desktop ? r.desktop : "unset"));
+		for (auto [name, v] : {std::pair{"BKF_FULLSCREEN", r.fullscreen},
+			     std::pair{"XDG_CURRENT_DESKTOP", r.desktop}}) {
+			if (v)
+				(void)setenv(name, v, 1);
+			else
+				(void)unsetenv(name);
+		}
+		::testing::internal::CaptureStderr();
+		EXPECT_EQ(want_fullscreen(), r.want);
+		std::string err = ::testing::internal::GetCapturedStderr();
+		EXPECT_EQ(!err.empty(), r.fullscreen && !strcmp(r.fullscreen, "yes")) << err;
+	}
+	(void)unsetenv("BKF_FULLSCREEN");
+	(void)unsetenv("XDG_CURRENT_DESKTOP");
+
+	struct {
+		const char *value;
+		int scale;
+	} scales[] = {{U, 1}, {"1", 1}, {"2", 2}, {"4", 4}, {"5", 1}, {"0", 1}, {"1.5", 1},
+		{"2x", 1}, {"-2", 1}};
+	for (const auto &r : scales) {
+		SCOPED_TRACE(r.value ? r.value : "unset");
+		::testing::internal::CaptureStderr();
+		EXPECT_EQ(shot_scale(r.value), r.scale);
+		std::string err = ::testing::internal::GetCapturedStderr();
+		EXPECT_EQ(err.empty(), !r.value || r.scale != 1 || !strcmp(r.value, "1")) << err;
+	}
 }
 
 // A real (virtual) game controller: its arrival opens it, and its buttons arrive as

@@ -205,9 +205,11 @@ class Lifecycle(Case):
         self.launch(status=NEEDS_DISC, download=CLOSES_OUTPUT)
         self.la.window()
         self.shows(harness.render("setup"), name="setup screen")
+        self.la.key("alt+Return")  # the window's fullscreen chord, and back
         self.la.key("alt+Return")
         time.sleep(0.5)
         self.assertFalse(os.path.exists(self.path("runs")), "Alt+Return started a build")
+        self.shows(harness.render("setup"), name="setup screen after Alt+Return twice")
         self.hold_key("Return")
         self.working("Working", setup=True)
         time.sleep(0.5)
