@@ -37,7 +37,6 @@ CLOCK = (700, 100, 260, 50)     # the elapsed time, which ends at x = 912
 PROGRESS = (0, 150, 960, 36)    # the progress track and a fill that may run past it
 TRACK = (48, 160, 864, 14)      # the track itself
 LAST = (0, 186, 960, 40)        # the working screen's last line
-MESSAGE = (0, 100, 960, 370)    # the failure screens' message and logs line
 BUTTONS = (0, 470, 960, 130)    # every screen's buttons and the working screen's hint
 WORKING_STILL = [TITLE, STEP, LAST, BUTTONS]  # what never moves on the working screen
 # Button faces of a two-button bar with short labels ("Quit", "Play"); the working
