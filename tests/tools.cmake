@@ -34,7 +34,7 @@ if(NOT BKF_SANITIZE)
     add_test(NAME tools.valgrind.window_road
       COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/valgrind ${BKF_LAUNCHER})
     set_tests_properties(tools.valgrind.window_road PROPERTIES LABELS "tools;valgrind"
-      TIMEOUT 600)
+      TIMEOUT 600 ENVIRONMENT "BKF_RENDER=$<TARGET_FILE:bkf_render>;PYTHONDONTWRITEBYTECODE=1")
   endif()
 endif()
 

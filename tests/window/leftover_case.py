@@ -8,7 +8,8 @@ import os
 import signal
 import unittest
 
-from base import WindowTest
+from case import Case
+from fakes import READY
 
 BUILD = """
 grandchild()
@@ -17,24 +18,23 @@ hold("never")
 """
 
 
-class Leftover(WindowTest):
+class Leftover(Case):
 
     def test_goes_wrong(self):
-        road = os.environ["BKF_LEFTOVER_ROAD"]
-        if road == "build":
-            lnc, fk = self.launch("{}", BUILD)
-            self.screen(lnc, "update")
-            lnc.key("Return")
-            pids = [fk.wait_record("build")["pid"], fk.wait_record("grandchild")["pid"]]
-            self.working(lnc, setup=False)
+        if os.environ["BKF_LEFTOVER_ROAD"] == "build":
+            la = self.launch(build=BUILD)
+            self.update_then_build()
+            pids = [self.fake.wait_record("build")["pid"],
+                    self.fake.wait_record("grandchild")["pid"]]
+            self.working(step=1, steps=1, step_label="Holding")
         else:
-            lnc, fk = self.launch('{"ready": true}', game={"holds": [1]})
-            self.screen(lnc, "ready")
-            lnc.key("Return")
-            pids = [fk.wait_record("game")["pid"]]
+            la = self.launch(READY, game={"holds": [1]})
+            self.screen("ready")
+            la.key("Return")
+            pids = [self.fake.wait_record("game")["pid"]]
         with open(os.environ["BKF_LEFTOVER"], "w") as f:
-            json.dump({"tag": lnc.tag, "tmp": lnc.tmp, "xvfb": self.display.proc.pid,
-                       "launcher": lnc.proc.pid, "children": pids}, f)
+            json.dump({"tag": la.tag, "dir": self.dir, "xvfb": self.display.proc.pid,
+                       "launcher": la.proc.pid, "children": pids}, f)
         if os.environ["BKF_LEFTOVER_END"] == "kill":
             os.kill(os.getpid(), signal.SIGKILL)
         self.fail("a deliberate failure")

@@ -6,10 +6,9 @@ tests of the event handling cover it.)"""
 
 import unittest
 
-from base import RIGHT, WindowTest
-from fakes import log_bytes
-
-NEEDS_DISC = '{"ready": false, "needs_disc": true}'
+from case import Case
+from fakes import NEEDS_DISC, UPDATE
+from harness import RIGHT
 
 # Runs until cancelled; notes the SIGTERM and ends at once.
 ENDLESS = """
@@ -20,46 +19,43 @@ hold("never")
 """
 
 
-class Cancel(WindowTest):
+class Cancel(Case):
 
-    def cancel_by_escape(self, lnc):
-        lnc.key("Escape")
+    def by_escape(self):
+        self.la.key("Escape")
 
-    def cancel_by_click(self, lnc):
+    def by_click(self):
         x, y, w, h = RIGHT  # "Cancel" is the only button, at the right margin
-        lnc.click(x + w // 2, y + h // 2)
+        self.la.click(x + w // 2, y + h // 2)
 
-    def build_then_cancel(self, lnc, fk, run, setup, how):
-        lnc.key("Return")
-        fk.wait_record("build", run)
-        self.working(lnc, setup)
-        how(lnc)
-        self.assertEqual(fk.wait_record("term", run)["pid"], fk.records("build")[run - 1]["pid"])
+    def build_then_cancel(self, run, setup, how):
+        self.la.key("Return")
+        build = self.fake.wait_record("build", run)
+        self.working(needs_disc=int(setup), step=1, steps=3, step_label="Downloading",
+                     last_line="fetching the disc image")
+        how()
+        self.assertEqual(self.fake.wait_record("term", run)["pid"], build["pid"])
+
+    def cancel_twice(self, answer, start):
+        """Escape, then a click on "Cancel": each time back on the start screen, with
+        its primary button focused again (the same picture)."""
+        self.launch(answer, ENDLESS)
+        self.screen(start)
+        self.build_then_cancel(1, start == "setup", self.by_escape)
+        self.screen(start, name=start + " screen after Escape")
+        self.assertIsNone(self.la.proc.poll(), "Escape during a build ended the launcher")
+        self.build_then_cancel(2, start == "setup", self.by_click)
+        self.screen(start, name=start + " screen after a click on Cancel")
+        self.assertEqual(self.log(), b"@step 1 3 Downloading\nfetching the disc image\n")
+        self.la.key("Escape")
+        self.assertEqual(self.ends(), 0)
+        self.assertEqual(len(self.fake.records("build")), 2)
 
     def test_setup_cancel_by_escape_then_by_click(self):
-        lnc, fk = self.launch(NEEDS_DISC, ENDLESS)
-        self.screen(lnc, "setup")
-        self.build_then_cancel(lnc, fk, 1, True, self.cancel_by_escape)
-        # Back on the setup screen, "Download and Build" focused again: the same picture.
-        self.screen(lnc, "setup", name="setup after Escape")
-        self.assertIsNone(lnc.proc.poll(), "Escape during a build ended the launcher")
-        self.build_then_cancel(lnc, fk, 2, True, self.cancel_by_click)
-        self.screen(lnc, "setup", name="setup after a click on Cancel")
-        self.assertEqual(log_bytes(lnc.home),
-                         b"@step 1 3 Downloading\nfetching the disc image\n")
-        lnc.key("Escape")
-        self.assertEqual(lnc.wait(), 0)
-        self.assertEqual(len(fk.records("build")), 2)
+        self.cancel_twice(NEEDS_DISC, "setup")
 
     def test_update_cancel_by_escape_then_by_click(self):
-        lnc, fk = self.launch("{}", ENDLESS)
-        self.screen(lnc, "update")
-        self.build_then_cancel(lnc, fk, 1, False, self.cancel_by_escape)
-        self.screen(lnc, "update", name="update after Escape")
-        self.build_then_cancel(lnc, fk, 2, False, self.cancel_by_click)
-        self.screen(lnc, "update", name="update after a click on Cancel")
-        lnc.key("Escape")
-        self.assertEqual(lnc.wait(), 0)
+        self.cancel_twice(UPDATE, "update")
 
 
 if __name__ == "__main__":

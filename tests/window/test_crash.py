@@ -5,38 +5,37 @@ the first-run options this time, and the first run's log becomes bkf.1.log."""
 import os
 import unittest
 
-from base import WindowTest, alive
-from fakes import log_bytes
-from harness import wait_for
+from case import Case
+from fakes import READY
+from harness import alive, wait_for
 
 
-class Crash(WindowTest):
+class Crash(Case):
 
     def test_crash_then_play_again(self):
-        lnc, fk = self.launch('{"ready": true}', args=["-x"],
-                              game={"exits": [3, 0], "holds": [2]})
-        home = lnc.home
-        self.screen(lnc, "ready")
-        lnc.key("Return")
+        la = self.launch(READY, args=["-x"], game={"exits": [3, 0], "holds": [2]})
+        home = self.home
+        self.screen("ready")
+        la.key("Return")
 
-        img = self.screen(lnc, "crashed", name="crashed screen")
-        self.assertFocused(img, "right")
-        self.assertEqual(log_bytes(home, "bkf.log"), b"game run 1\n")
-        lnc.key("Return")
+        self.screen("crashed", msg="The game stopped unexpectedly.")
+        self.assertEqual(self.log("bkf.log"), b"game run 1\n")
+        la.key("Return")
 
-        second = fk.wait_record("game", 2)
-        wait_for(lambda: self.no_visible_window(lnc), 10, what="the window to hide")
-        self.assertEqual(log_bytes(home, "bkf.1.log"), b"game run 1\n")
-        fk.release("game-2")
-        self.assertEqual(lnc.wait(), 0)
+        second = self.fake.wait_record("game", 2)
+        wait_for(self.hidden, 10, what="the window to hide")
+        self.assertEqual(self.log("bkf.1.log"), b"game run 1\n")
+        self.fake.release("game-2")
+        self.assertEqual(self.ends(), 0)
 
-        first = fk.records("game")[0]
-        prefix = [fk.exe, "--game", os.path.join(home, "game"), "--run"]
+        first = self.fake.records("game")[0]
+        prefix = [os.path.join(home, "build", "host", "bkf"), "--game",
+                  os.path.join(home, "game"), "--run"]
         self.assertEqual(first["argv"], prefix + ["--resolution", "native", "-x"])
         self.assertEqual(second["argv"], prefix + ["-x"])
-        self.assertEqual(log_bytes(home, "bkf.log"), b"game run 2\n")
+        self.assertEqual(self.log("bkf.log"), b"game run 2\n")
         self.assertFalse(alive(second["pid"]))
-        self.assertEqual(fk.records("build"), [])
+        self.assertEqual(self.fake.records("build"), [])
 
 
 if __name__ == "__main__":

@@ -1,64 +1,58 @@
-"""The harness itself: a display number that is taken never stops a test, and a test
-that fails, or whose runner is killed outright, leaves no X server, launcher,
-installer, grandchild or game behind."""
+"""The harness itself: display numbers that are taken never stop a test nor bring it
+onto another test's display, an X server ends by SIGTERM, and a test that fails, or
+whose runner is killed outright, leaves no X server, launcher, installer, grandchild or
+game behind."""
 
 import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
 import unittest
 
-from base import WindowTest, alive
-from harness import Display, kill_tagged, wait_for
+from case import Case
+from harness import Display, alive, kill_tagged, tagged, wait_for
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def tagged(tag):
-    """The process ids whose environment holds the test tag."""
-    mark = ("BKF_TEST_TAG=" + tag).encode()
-    found = []
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
+def take_displays(n):
+    """Takes the n lowest display numbers that no X server holds, as a running server
+    holds its own: by binding the abstract socket that an X server binds first (which
+    a lock file or a stale socket file does not do here). Returns [(number, socket)]."""
+    taken = []
+    for number in range(1000):
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         try:
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                if mark in f.read().split(b"\0") and alive(int(pid)):
-                    found.append(int(pid))
+            s.bind("\0/tmp/.X11-unix/X%d" % number)
         except OSError:
-            pass
-    return found
+            s.close()
+            continue
+        taken.append((number, s))
+        if len(taken) == n:
+            break
+    return taken
 
 
-def x_busy(n):
-    return os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n)
+class Harness(Case):
 
-
-class Harness(WindowTest):
-
-    def test_a_taken_display_number_is_skipped(self):
-        # Take the lowest free number the way a running X server does, with a lock
-        # file that names a live process (this one), and a second one by a real Xvfb.
-        n = next(i for i in range(1, 1000) if not x_busy(i))
-        lock = "/tmp/.X%d-lock" % n
-        try:
-            fd = os.open(lock, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o444)
-        except FileExistsError:
-            self.skipTest("display :%d was taken meanwhile" % n)
-        try:
-            os.write(fd, b"%10d\n" % os.getpid())
-            os.close(fd)
-            with Display() as other:
-                self.assertNotEqual(other.name, ":%d" % n)
-                self.assertNotEqual(other.name, self.display.name)
-                lnc, fk = self.launch("{}")
-                self.screen(lnc, "update")
-                lnc.key("Escape")
-                self.assertEqual(lnc.wait(), 0)
-        finally:
-            os.unlink(lock)
+    def test_taken_display_numbers_are_skipped(self):
+        # The lowest free numbers are taken; the test's own display is running too.
+        taken = take_displays(3)
+        for _, s in taken:
+            self.addCleanup(s.close)
+        with Display() as other:
+            self.assertNotIn(other.number, [n for n, _ in taken])
+            self.assertNotEqual(other.number, self.display.number)
+            self.display = other
+            la = self.launch()
+            self.screen("update")
+            la.key("Escape")
+            self.assertEqual(self.ends(), 0)
+        # Ended by SIGTERM, so that it removed its socket: not by SIGKILL (-9).
+        self.assertEqual(other.proc.returncode, 0)
 
     def leftover(self, road, end):
         d = tempfile.mkdtemp(prefix="bkf-leftover-")
@@ -71,7 +65,7 @@ class Harness(WindowTest):
         self.assertTrue(os.path.exists(out), r.stderr.decode(errors="replace"))
         with open(out) as f:
             p = json.load(f)
-        self.addCleanup(shutil.rmtree, p["tmp"], True)
+        self.addCleanup(shutil.rmtree, p["dir"], True)
         self.addCleanup(kill_tagged, p["tag"])
         everything = [p["xvfb"], p["launcher"]] + p["children"]
         self.assertEqual(len(everything), len(set(everything)))
@@ -80,7 +74,8 @@ class Harness(WindowTest):
         wait_for(lambda: not any(alive(q) for q in everything) and not tagged(p["tag"]),
                  10 if end == "kill" else 0.5, what="every process of the test to end")
         if end == "fail":
-            self.assertTrue(os.path.isdir(p["tmp"]), "a failed test's files were not kept")
+            self.assertTrue(os.path.isdir(p["dir"]), "a failed test's files were not kept")
+            self.assertIn("kept " + p["dir"], r.stderr.decode(errors="replace"))
 
     def test_a_failing_build_test_leaves_nothing(self):
         self.leftover("build", "fail")

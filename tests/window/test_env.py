@@ -9,7 +9,7 @@ import subprocess
 import time
 import unittest
 
-from util import CRASHED, FAILED, READY, UPDATE, Case, harness, read, render
+from case import Case
 
 CUT = 1023  # a directory string holds this many bytes, then its NUL
 
@@ -23,65 +23,63 @@ def long_path(base, total, name="d"):
 
 
 BUILDS = r'''
-group()
 out("@step 1 1 Building %s%n\n")
 out("[3/3] done %x\n")
-sys.exit(0)
 '''
 
 CANNOT_WRITE = r'''
-group()
 try:
     os.makedirs(os.path.join(DEST, "game"), exist_ok=True)
 except OSError as e:
-    note("error", str(e))
+    note("error", text=str(e))
     out("@error %s\n" % e)
     sys.exit(1)
-sys.exit(0)
 '''
 
 FAILS = r'''
-group()
 out("about to fail\n")
 sys.exit(2)
 '''
 
-NAMESPACE_PROBE = ["unshare", "-m", "sh", "-c", "mount -t tmpfs none /mnt"]
+# An empty tmpfs over the font directories, in a mount namespace of its own.
+NO_FONTS = ["unshare", "-m", "sh", "-c", 'mount -t tmpfs none /usr/share/fonts && exec "$@"',
+            "sh"]
 
 
 def namespaces():
     try:
-        return subprocess.run(NAMESPACE_PROBE, capture_output=True, timeout=10).returncode == 0
+        return subprocess.run(["unshare", "-m", "sh", "-c", "mount -t tmpfs none /mnt"],
+                              capture_output=True, timeout=10).returncode == 0
     except (OSError, subprocess.SubprocessError):
         return False
 
 
 class Env(Case):
-    def build_to_ready(self, logdir=None):
+
+    def build_to_ready(self):
         self.update_then_build()
-        self.shows(harness.render("ready"), name="ready screen")
-        if logdir is not None:
-            self.assertEqual(read(os.path.join(logdir, "install.log")),
-                             read(self.path("side")))
+        self.screen("ready")
+        self.assertEqual(self.log(), self.fake.sent())
         self.no_children()
         self.la.key("Escape")
         self.assertEqual(self.ends(), 0)
 
-    def refused(self, var, value, what, home=None):
+    def refused(self, var, value, what):
         """A path that does not fit its buffer: the plain failure screen names it, no
         installer is asked anything, and "Try Again" checks again and stays there."""
-        env = {} if var == "BKF_HOME" else {var: value}
-        self.launch(env=env, home=home)
-        self.la.window()
+        if var == "BKF_HOME":
+            self.launch(home=value)
+        else:
+            self.launch(env={var: value})
         msg = "The path of %s is too long: %d bytes, and at most 1023 fit." % (what, len(value))
         if var == "BKF_HOME":
             msg = msg[:-1] + ". Set BKF_HOME to a shorter one."
-        want = render(FAILED, "" if var == "BKF_HOME" else self.home, msg=msg, blocked=1)
-        self.shows(want, name="failure screen")
+            self.home = ""
+        self.screen("failed", msg=msg, blocked=1)
         self.la.key("Return")
         time.sleep(0.5)
-        self.shows(want, name="failure screen after Try Again")
-        self.assertFalse(os.path.exists(self.path("pid--status")), "the installer was asked")
+        self.screen("failed", msg=msg, blocked=1, name="failure screen after Try Again")
+        self.assertEqual(self.fake.records(), [], "the installer was asked")
         self.la.key("Escape")
         self.assertEqual(self.ends(), 0)
 
@@ -91,11 +89,10 @@ class Env(Case):
         parent = long_path(self.dir, CUT - 1)
         value = parent + "/game"
         self.assertEqual(value[:CUT], parent + "/")
-        self.refused("BKF_HOME", value, "the data folder", home=value)
+        self.refused("BKF_HOME", value, "the data folder")
         self.assertFalse(os.path.exists(parent), "a folder was made from the cut path")
 
-    def test_share_and_python_of_4000_bytes(self):
-        """BKF_SHARE and BKF_PYTHON of 4000 bytes are refused the same way."""
+    def test_share_of_4000_bytes(self):
         self.refused("BKF_SHARE", long_path(self.dir, 4000, "s"), "the app's files (BKF_SHARE)")
 
     def test_python_of_4000_bytes(self):
@@ -108,15 +105,12 @@ class Env(Case):
         child's own "cannot run" line, cut to the message's room."""
         py = long_path(self.dir + "/no %s%n%x%%d here", 900, "p")
         self.launch(env={"BKF_PYTHON": py})
-        self.la.window()
         msg = "The installer could not run (%s). Reinstalling the app may help." % py[:300]
-        self.shows(render(FAILED, self.home, msg=msg), name="status failure")
+        self.screen("failed", msg=msg, name="status failure")
         self.la.key("Return")
         line = "cannot run %s: No such file or directory" % py
-        self.shows(render(FAILED, self.home, msg=line[:511], needs_disc="1"),
-                   name="build failure")
-        self.assertEqual(read(os.path.join(self.home, "logs", "install.log")),
-                         ("@error %s\n" % line).encode())
+        self.screen("failed", msg=line[:511], needs_disc=1, name="build failure")
+        self.assertEqual(self.log(), ("@error %s\n" % line).encode())
         self.no_children()
         self.la.key("Escape")
         self.assertEqual(self.ends(), 0)
@@ -124,39 +118,35 @@ class Env(Case):
     def test_home_with_percent(self):
         """A data directory whose name holds format directives: the failure screen
         names it character for character, and its log is written there."""
-        home = os.path.join(self.dir, "data %s%n%x%.9999d%%")
-        self.launch(download=FAILS, home=home)
+        self.launch(build=FAILS, home=os.path.join(self.dir, "data %s%n%x%.9999d%%"))
         self.update_then_build()
-        self.shows(render(FAILED, home, msg="The build stopped (exit 2). Its log has the "
-                          "details."), name="failure screen")
-        self.assertEqual(read(os.path.join(home, "logs", "install.log")),
-                         read(self.path("side")))
+        self.screen("failed", msg="The build stopped (exit 2). Its log has the details.")
+        self.assertEqual(self.log(), self.fake.sent())
         self.la.key("Escape")
         self.assertEqual(self.ends(), 0)
 
     def test_share_with_percent(self):
-        self.share = os.path.join(self.dir, "share %n%s%x")
-        self.launch(download=BUILDS)
-        self.build_to_ready(os.path.join(self.home, "logs"))
+        self.fake.share = os.path.join(self.dir, "share %n%s%x")
+        self.launch(build=BUILDS)
+        self.build_to_ready()
 
     def test_data_directory_is_a_file(self):
         """The data directory is a file: no log can be made, the installer's own error
         shows, and "Try Again" fails the same way; the launcher stays usable."""
-        home = os.path.join(self.dir, "data")
-        with open(home, "w") as f:
+        with open(self.home, "w") as f:
             f.write("not a directory\n")
-        self.launch(download=CANNOT_WRITE, home=home)
+        self.launch(build=CANNOT_WRITE)
         self.update_then_build()
-        err = self.noted("error")
+        err = self.fake.wait_record("error")["text"]
         self.assertIn("Not a directory", err)
-        want = render(FAILED, home, msg=err + " The log is incomplete: Not a directory.")
-        self.shows(want, name="failure screen")
-        os.unlink(self.path("error"))
+        msg = err + " The log is incomplete: Not a directory."
+        self.screen("failed", msg=msg)
         self.la.key("Return")  # "Try Again": the data "directory" exists, still an update
-        self.noted("error")
-        self.shows(want, name="failure screen again")
+        self.fake.wait_record("error", 2)
+        self.screen("failed", msg=msg, name="failure screen again")
         self.no_children()
-        self.assertEqual(read(home), b"not a directory\n")
+        with open(self.home, "rb") as f:
+            self.assertEqual(f.read(), b"not a directory\n")
         self.la.key("Escape")
         self.assertEqual(self.ends(), 0)
 
@@ -168,13 +158,13 @@ class Env(Case):
         logs = os.path.join(self.home, "logs")
         with open(logs, "w") as f:
             f.write("in the way\n")
-        self.launch(download=BUILDS)
+        self.launch(build=BUILDS)
         self.update_then_build()
-        self.shows(harness.render("ready"), name="ready screen")
+        self.screen("ready")
         self.la.key("Return")  # "Play": there is no game
-        self.shows(render(CRASHED, self.home, msg="The game could not start."),
-                   name="crashed screen")
-        self.assertEqual(read(logs), b"in the way\n")
+        self.screen("crashed", msg="The game could not start.")
+        with open(logs, "rb") as f:
+            self.assertEqual(f.read(), b"in the way\n")
         self.no_children()
         self.la.key("Escape")
         self.assertEqual(self.ends(), 0)
@@ -186,18 +176,16 @@ class Env(Case):
         ends ready."""
         if not namespaces():
             self.skipTest("no private mount namespace here")
-        logs = os.path.join(self.home, "logs")
-        os.makedirs(logs)
-        with open(os.path.join(logs, "install.log"), "w") as f:
+        os.makedirs(os.path.join(self.home, "logs"))
+        with open(os.path.join(self.home, "logs", "install.log"), "w") as f:
             f.write("the log of an earlier run\n")
         ro = ["unshare", "-m", "sh", "-c",
-              'mount --bind "$HOSTILE_RO" "$HOSTILE_RO" && '
-              'mount -o remount,ro,bind "$HOSTILE_RO" && exec "$@"', "sh"]
-        self.launch(download=BUILDS, env={"HOSTILE_RO": self.home}, prefix=ro)
+              'mount --bind "$FAKE_RO" "$FAKE_RO" && '
+              'mount -o remount,ro,bind "$FAKE_RO" && exec "$@"', "sh"]
+        self.launch(build=BUILDS, env={"FAKE_RO": self.home}, prefix=ro)
         self.update_then_build()
-        self.shows(harness.render("ready"), name="ready screen")
-        self.assertEqual(read(os.path.join(logs, "install.log")),
-                         b"the log of an earlier run\n")
+        self.screen("ready")
+        self.assertEqual(self.log(), b"the log of an earlier run\n")
         self.no_children()
         self.la.key("Escape")
         self.assertEqual(self.ends(), 0)
@@ -207,19 +195,15 @@ class Env(Case):
         screens without their text, and the whole road still works."""
         if not namespaces():
             self.skipTest("no private mount namespace here")
-        bare = ["unshare", "-m", "sh", "-c",
-                'mount -t tmpfs none /usr/share/fonts && exec "$@"', "sh"]
-        self.launch(download=BUILDS, prefix=bare)
-        self.la.window()
-        self.shows(render(UPDATE, self.home, wrap=bare), name="bare update screen")
+        self.launch(build=BUILDS, prefix=NO_FONTS)
+        self.screen("update", wrap=NO_FONTS, name="bare update screen")
         self.la.key("Return")
-        self.shows(render(READY, self.home, wrap=bare), name="bare ready screen")
-        self.assertEqual(read(os.path.join(self.home, "logs", "install.log")),
-                         read(self.path("side")))
+        self.screen("ready", wrap=NO_FONTS, name="bare ready screen")
+        self.assertEqual(self.log(), self.fake.sent())
         self.la.key("Escape")
         self.assertEqual(self.ends(), 0)
-        self.assertIn("launcher: no DejaVu Sans font found; text will be missing",
-                      self.la.output())
+        self.assertEqual(self.la.output().count("launcher: no DejaVu Sans font found; "
+                                                "text will be missing"), 1)
 
 
 if __name__ == "__main__":
