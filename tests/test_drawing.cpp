@@ -336,6 +336,8 @@ TEST_F(Screens, EveryScreenAsDescribed)
 	const char PCT_LOGS[] = "/home/100%s%n/logs";
 	const char LONG_LOGS[] = "/home/player/a data directory with a long name that runs on and "
 		"on/past the right edge of the window, so that the logs line has to wrap/logs";
+	const char BLOCKED[] = "The path of the data folder is too long: 1027 bytes, and at most "
+		"1023 fit. Set BKF_HOME to a shorter one.";
 	const char DISC[] = "The disc image did not download.";
 	const char EXIT[] = "The build stopped (exit 2). Its log has the details.";
 	const char START[] = "The build could not start.";
@@ -391,6 +393,16 @@ TEST_F(Screens, EveryScreenAsDescribed)
 						"the window, so that the logs line has to wrap/logs",
 					})}),
 					quit_and("Try Again")}},
+			// A failure that is no build's: the plain title and no logs line.
+			{"failed blocked", FAILED, 1, 1, BLOCKED, LOGS, {ACT_QUIT, ACT_RETRY},
+				{join({{title("Brackenfold")},
+					lines_at(&F_BODY, 48, 112, 28, RGB_WHITE, {
+						"The path of the data folder is too long: 1027 bytes, and at most 1023",
+						"fit. Set BKF_HOME to a shorter one.",
+					})}),
+					quit_and("Try Again")}},
+			{"failed without a logs folder", FAILED, 1, 0, DISC, "", {ACT_QUIT, ACT_RETRY},
+				{{title("Set up Brackenfold"), msg(DISC)}, quit_and("Try Again")}},
 			{"ready", READY, 0, 0, "", LOGS, {ACT_QUIT, ACT_PLAY},
 				{{title("Brackenfold"), {&F_BODY, 48, 112, 0, RGB_SOFT, READY_TEXT}},
 					{{LEFT_FACE, "Quit", false}, {RIGHT_FACE, "Play", true}}}},
@@ -415,6 +427,8 @@ TEST_F(Screens, EveryScreenAsDescribed)
 			draw();
 			int nb = (int)r.actions.size();
 			ASSERT_EQ(NB, nb);
+			for (int i = 0; i < nb; i++)
+				EXPECT_EQ(B[i].action, r.actions[i]) << "button " << i;
 			EXPECT_EQ(FOCUS, nb ? nb - 1 : NO_FOCUS);
 			EXPECT_EQ(hit(820, 520), nb ? 1 : -1);
 			grab();
