@@ -348,7 +348,9 @@ static void
 working()
 {
 	if (S.steps)
-		text(F_BODY, 48, 112, 0, WHITE, "Step %d of %d: %s", S.step, S.steps, S.step_label);
+		// TRANSLATORS: the build's step; the last %s is the installer's own label.
+		text(F_BODY, 48, 112, 0, WHITE, tr("Step %d of %d: %s"), S.step, S.steps,
+			S.step_label);
 	else
 		text(F_BODY, 48, 112, 0, WHITE, "%s", S.step_label);
 
@@ -374,8 +376,10 @@ working()
 	}
 
 	text(F_SMALL, 48, 196, 0, DIM, "%s", S.last_line);
-	text(F_SMALL, 48, 510, 0, DIM, "You can leave it running; it needs no help.");
-	buttons(1, "Cancel", ACT_CANCEL);
+	// TRANSLATORS: under the progress bar, beside the Cancel button: keep it short.
+	text(F_SMALL, 48, 510, 0, DIM, tr("You can leave it running; it needs no help."));
+	// TRANSLATORS: a button that stops the build. Button labels must be short.
+	buttons(1, tr("Cancel"), ACT_CANCEL);
 }
 
 static const char *
@@ -383,7 +387,8 @@ title()
 {
 	if (S.state == CHECKING || S.state == READY || S.state == CRASHED || S.blocked)
 		return "Brackenfold";
-	return S.needs_disc ? "Set up Brackenfold" : "Updating Brackenfold";
+	// TRANSLATORS: the title of a first-time setup; "Brackenfold" is the game's name.
+	return S.needs_disc ? tr("Set up Brackenfold") : tr("Updating Brackenfold");
 }
 
 void
@@ -399,21 +404,28 @@ draw()
 
 	switch (S.state) {
 	case CHECKING:
-		text(F_BODY, 48, 112, 0, SOFT, "Checking the game\u2026");
+		// TRANSLATORS: shown while the launcher asks whether the game is built.
+		text(F_BODY, 48, 112, 0, SOFT, tr("Checking the game\u2026"));
 		NB = 0;
 		return;
 	case SETUP:
 		text(F_BODY, 48, 112, 864, SOFT,
-			"The game is built on this computer, once, before its first run. It downloads "
-			"the game's disc image and its 2.0 patch (630 MB), then builds the game from "
-			"them.\n\nThat takes 10 to 20 minutes and about 3 GB of space.");
-		buttons(2, "Quit", ACT_QUIT, "Download and Build", ACT_BUILD);
+			tr("The game is built on this computer, once, before its first run. It "
+			   "downloads the game's disc image and its 2.0 patch (630 MB), then builds "
+			   "the game from them.\n\nThat takes 10 to 20 minutes and about 3 GB of "
+			   "space."));
+		// TRANSLATORS: a button that ends the launcher. Button labels must be short.
+		buttons(2, tr("Quit"), ACT_QUIT,
+			// TRANSLATORS: a button: download the game's files, then build the game.
+			tr("Download and Build"), ACT_BUILD);
 		break;
 	case UPDATE:
 		text(F_BODY, 48, 112, 864, SOFT,
-			"This version needs the game rebuilt, which takes a few minutes. Your parks "
-			"and saves are kept.");
-		buttons(2, "Quit", ACT_QUIT, "Build", ACT_BUILD);
+			tr("This version needs the game rebuilt, which takes a few minutes. Your "
+			   "parks and saves are kept."));
+		buttons(2, tr("Quit"), ACT_QUIT,
+			// TRANSLATORS: a button, a verb: build the game again.
+			tr("Build"), ACT_BUILD);
 		break;
 	case WORKING:
 		working();
@@ -423,15 +435,23 @@ draw()
 		text(F_BODY, 48, 112, 864, WHITE, "%s", S.msg);
 		// A failure that is no build's (a path, the claim) has nothing in the logs.
 		if (!S.blocked && g_logs[0])
-			text(F_SMALL, 48, 222, 864, DIM, "The logs are in %s", g_logs);
+			// TRANSLATORS: %s is a folder.
+			text(F_SMALL, 48, 222, 864, DIM, tr("The logs are in %s"), g_logs);
 		if (S.state == FAILED)
-			buttons(2, "Quit", ACT_QUIT, "Try Again", ACT_RETRY);
+			buttons(2, tr("Quit"), ACT_QUIT,
+				// TRANSLATORS: a button: run the build (or the check) again.
+				tr("Try Again"), ACT_RETRY);
 		else
-			buttons(2, "Quit", ACT_QUIT, "Play Again", ACT_PLAY);
+			buttons(2, tr("Quit"), ACT_QUIT,
+				// TRANSLATORS: a button: start the game again after it crashed.
+				tr("Play Again"), ACT_PLAY);
 		break;
 	case READY:
-		text(F_BODY, 48, 112, 0, SOFT, "Ready to play. Version 1.5.6.");
-		buttons(2, "Quit", ACT_QUIT, "Play", ACT_PLAY);
+		// TRANSLATORS: one line; 1.5.6 is the game's version.
+		text(F_BODY, 48, 112, 0, SOFT, tr("Ready to play. Version 1.5.6."));
+		buttons(2, tr("Quit"), ACT_QUIT,
+			// TRANSLATORS: a button, a verb: start the game.
+			tr("Play"), ACT_PLAY);
 		break;
 	default:
 		break;

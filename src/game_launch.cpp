@@ -98,15 +98,15 @@ play(SDL_Window *win, int argc, char **argv)
 	if (fd >= 0)
 		(void)close(fd);
 	if (pid < 0)
-		return crashed(win, "The game could not start.");
+		return crashed(win, tr("The game could not start."));
 
 	// A wait that fails says nothing of how the game ended: not a normal end.
 	int ws;
 	int ok = reap(pid, &ws);
 	if (!ok || WIFSIGNALED(ws) || (WIFEXITED(ws) && (WEXITSTATUS(ws) == 3 ||
 		crash_status(WEXITSTATUS(ws)))))
-		return crashed(win, "The game stopped unexpectedly.");
+		return crashed(win, tr("The game stopped unexpectedly."));
 	if (WIFEXITED(ws) && WEXITSTATUS(ws) == 127)
-		return crashed(win, "The game could not start.");
+		return crashed(win, tr("The game could not start."));
 	return 0;
 }

@@ -141,8 +141,9 @@ static void
 status_failed()
 {
 	S.state = FAILED;
+	// TRANSLATORS: %s is the path of the Python interpreter.
 	snprintf(S.msg, sizeof S.msg,
-		"The installer could not run (%.300s). Reinstalling the app may help.", g_python);
+		tr("The installer could not run (%.300s). Reinstalling the app may help."), g_python);
 }
 
 // Reads the status answer: only the text from the last "{" counts.
@@ -295,7 +296,7 @@ static void
 build_failed()
 {
 	S.state = FAILED;
-	snprintf(S.msg, sizeof S.msg, "%s", "The build could not start.");
+	snprintf(S.msg, sizeof S.msg, "%s", tr("The build could not start."));
 }
 
 // The free space a first-time setup needs before anything is started: the setup
@@ -305,10 +306,11 @@ unsigned long long ROOM_NEEDED = 3000000000ull;
 // Bytes as decimal gigabytes with one decimal, rounded down: a refusal never shows
 // "3.0 GB free".
 void
-gb_down(unsigned long long bytes, char *out, size_t size)
+gb_down(unsigned long long bytes, unsigned long long *whole, unsigned long long *tenths)
 {
-	unsigned long long tenths = bytes / 100000000ull;
-	snprintf(out, size, "%llu.%llu", tenths / 10, tenths % 10);
+	unsigned long long t = bytes / 100000000ull;
+	*whole = t / 10;
+	*tenths = t % 10;
 }
 
 // Whether the file system that is to hold the data folder (its nearest existing
@@ -324,11 +326,13 @@ room_for_setup()
 	unsigned long long free = (unsigned long long)vs.f_bavail * vs.f_frsize;
 	if (free >= ROOM_NEEDED)
 		return 1;
-	char gb[32];
-	gb_down(free, gb, sizeof gb);
+	unsigned long long whole, tenths;
+	gb_down(free, &whole, &tenths);
 	S.state = FAILED;
-	snprintf(S.msg, sizeof S.msg, "Setting up needs about 3 GB of free space; %.300s has %s "
-		"GB free.", where, gb);
+	// TRANSLATORS: %s is a folder; the two numbers are the free space in gigabytes and
+	// its tenths: write the decimal separator of your language between them.
+	snprintf(S.msg, sizeof S.msg, tr("Setting up needs about 3 GB of free space; %.300s has "
+		"%llu.%llu GB free."), where, whole, tenths);
 	return 0;
 }
 
@@ -364,7 +368,8 @@ open_log()
 	} else if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
 		if (fd >= 0)
 			(void)close(fd);
-		log_lost("it is not a regular file");  // ENXIO: a FIFO without a reader
+		// TRANSLATORS: why the log is incomplete, after "The log is incomplete: ".
+		log_lost(tr("it is not a regular file"));  // ENXIO: a FIFO without a reader
 	} else {
 		S.log = fd;
 	}
@@ -379,7 +384,7 @@ write_log(const char *buf, size_t n)
 		if (w < 0 && errno == EINTR)
 			continue;
 		if (w <= 0) {
-			log_lost(w < 0 ? strerror(errno) : "nothing more could be written");
+			log_lost(w < 0 ? strerror(errno) : tr("nothing more could be written"));
 			return;
 		}
 		buf += w;
@@ -628,14 +633,16 @@ stopped_message(int ok, int st)
 {
 	S.state = FAILED;
 	if (!ok)
-		snprintf(S.msg, sizeof S.msg, "%s",
-			"The build ended, but how it ended could not be read. Its log has the details.");
+		snprintf(S.msg, sizeof S.msg, "%s", tr("The build ended, but its result could not "
+			"be read. Its log has the details."));
 	else if (WIFSIGNALED(st))
-		snprintf(S.msg, sizeof S.msg, "The build stopped (signal %d). Its log has the details.",
-			WTERMSIG(st));
+		// TRANSLATORS: %d is the number of the signal that ended the installer.
+		snprintf(S.msg, sizeof S.msg, tr("The build stopped (signal %d). Its log has the "
+			"details."), WTERMSIG(st));
 	else
-		snprintf(S.msg, sizeof S.msg, "The build stopped (exit %d). Its log has the details.",
-			WEXITSTATUS(st));
+		// TRANSLATORS: %d is the installer's exit status.
+		snprintf(S.msg, sizeof S.msg, tr("The build stopped (exit %d). Its log has the "
+			"details."), WEXITSTATUS(st));
 }
 
 static void
@@ -677,7 +684,8 @@ finish(int unknown)
 	if (S.log_why[0]) {
 		// The sentence about the log goes whole; the message before it is cut to make room.
 		char note[200], msg[sizeof S.msg];
-		int k = snprintf(note, sizeof note, "The log is incomplete: %s.", S.log_why);
+		// TRANSLATORS: added to a failure's message; %s says why, in the system's words.
+		int k = snprintf(note, sizeof note, tr("The log is incomplete: %s."), S.log_why);
 		int keep = (int)sizeof msg - 2 - (k > 0 ? k : 0);
 		snprintf(msg, sizeof msg, "%.*s %s", keep > 0 ? keep : 0, S.msg, note);
 		memcpy(S.msg, msg, sizeof msg);
@@ -711,8 +719,9 @@ drain()
 			return got;
 		if (n < 0) {
 			S.state = FAILED;
+			// TRANSLATORS: %s is the system's reason, in its own words.
 			snprintf(S.msg, sizeof S.msg,
-				"The build's output could not be read (%s). The build was stopped.",
+				tr("The build's output could not be read (%s). The build was stopped."),
 				strerror(errno));
 			S.lost = 1;
 			close_pipe();

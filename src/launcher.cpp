@@ -99,26 +99,28 @@ resolve_dirs()
 			found && pw.pw_dir && pw.pw_dir[0] == '/')
 			base = pw.pw_dir;
 		if (!base)
-			return refuse("%s", "No home folder is known: HOME is not set, and the system "
-				"has none for this user. Set HOME or BKF_HOME.");
+			// TRANSLATORS: HOME and BKF_HOME are names of settings: keep them as they are.
+			return refuse("%s", tr("No home folder was found: HOME is not set, and the "
+				"system has none for this user. Set HOME or BKF_HOME."));
 	}
 	size_t n = strlen(base) + strlen(tail);
 	if (n >= sizeof g_home)
-		return refuse("The path of the data folder is too long: %zu bytes, and at most %zu "
-			"fit. Set BKF_HOME to a shorter one.", n, sizeof g_home - 1);
+		// TRANSLATORS: BKF_HOME is the name of a setting: keep it as it is.
+		return refuse(tr("The path of the data folder is too long: %zu bytes, where the "
+			"limit is %zu. Set BKF_HOME to a shorter one."), n, sizeof g_home - 1);
 	snprintf(g_home, sizeof g_home, "%s%s", base, tail);
 	snprintf(g_logs, sizeof g_logs, "%s/logs", g_home);
 
 	const char *share = env_or("BKF_SHARE", "/app/share/brackenfold");
 	if (strlen(share) >= sizeof g_share)
-		return refuse("The path of the app's files (BKF_SHARE) is too long: %zu bytes, and at "
-			"most %zu fit.", strlen(share), sizeof g_share - 1);
+		return refuse(tr("The path of the app's files (BKF_SHARE) is too long: %zu bytes, "
+			"where the limit is %zu."), strlen(share), sizeof g_share - 1);
 	snprintf(g_share, sizeof g_share, "%s", share);
 
 	const char *python = env_or("BKF_PYTHON", "/app/venv/bin/python3");
 	if (strlen(python) >= sizeof g_python)
-		return refuse("The path of the Python interpreter (BKF_PYTHON) is too long: %zu "
-			"bytes, and at most %zu fit.", strlen(python), sizeof g_python - 1);
+		return refuse(tr("The path of the Python interpreter (BKF_PYTHON) is too long: %zu "
+			"bytes, where the limit is %zu."), strlen(python), sizeof g_python - 1);
 	snprintf(g_python, sizeof g_python, "%s", python);
 	return 1;
 }
@@ -310,8 +312,9 @@ claim()
 		if (r == 1)
 			return 1;
 		if (r == 0)
-			return refuse("%s", "Brackenfold is already open in another window. Use that "
-				"one, or close it and press Try Again.");
+			// TRANSLATORS: "Try Again" is the button of that screen: write its translation.
+			return refuse("%s", tr("Brackenfold is already open in another window. Use "
+				"that one, or close it and press Try Again."));
 	}
 	fprintf(stderr, "launcher: no lock can be made for %s; another launcher on it would "
 		"not be noticed\n", g_home);
@@ -804,7 +807,7 @@ sample(const char *word)
 			"The disc image did not download: the server could not be reached.");
 	} else if (!strcmp(word, "crashed")) {
 		S.state = CRASHED;
-		snprintf(S.msg, sizeof S.msg, "%s", "The game stopped unexpectedly.");
+		snprintf(S.msg, sizeof S.msg, "%s", tr("The game stopped unexpectedly."));
 	} else {
 		S.state = READY;
 	}
@@ -980,6 +983,7 @@ main(int argc, char **argv)
 	// Inherited across exec: ignored, it would let the kernel reap every child before
 	// the launcher could read how it ended.
 	(void)signal(SIGCHLD, SIG_DFL);
+	(void)choose_language();
 	const char *limits = env_or("BKF_LIMITS", nullptr);
 	if (limits && !read_limits(limits))
 		fprintf(stderr, "launcher: BKF_LIMITS \"%s\" is not \"status=S,grace=S\"; "

@@ -102,6 +102,16 @@ int canvas(int scale = 1);
 int want_fullscreen();
 void toggle_fullscreen();
 
+// [SECTION] language.cpp ------------------------------------------------------------
+
+extern char LANG_CODE[32];  // the language of the loaded catalogue; empty: English
+
+int choose_language();
+// The player's language for one of the launcher's own texts: its translation, or the
+// text itself. format_arg keeps -Wformat checking every format passed through it.
+const char *tr(const char *text) __attribute__((format_arg(1)));
+int same_conversions(const char *original, const char *translation);
+
 // [SECTION] drawing.cpp -------------------------------------------------------------
 
 enum { ACT_PLAY = 1, ACT_BUILD, ACT_CANCEL, ACT_RETRY, ACT_QUIT };
@@ -142,7 +152,7 @@ extern Uint32 PUMP_LIMIT_MS;      // one pump_build call reads for at most this 
 extern unsigned long long ROOM_NEEDED;  // free bytes a first-time setup needs: "about 3 GB"
 
 int read_limits(const char *spec);
-void gb_down(unsigned long long bytes, char *out, size_t size);
+void gb_down(unsigned long long bytes, unsigned long long *whole, unsigned long long *tenths);
 void install_argv(const char *argv[9], const char *mode);
 void status_answer(const char *answer);
 void start_status();

@@ -12,7 +12,7 @@
 
 add_test(NAME install.tree COMMAND ${Python3_EXECUTABLE}
   ${CMAKE_CURRENT_SOURCE_DIR}/install_check.py tree ${PROJECT_BINARY_DIR}
-  ${PROJECT_VERSION} io.brackenfold.Launcher)
+  ${PROJECT_VERSION} io.brackenfold.Launcher ${PROJECT_SOURCE_DIR})
 add_test(NAME install.demo COMMAND ${Python3_EXECUTABLE}
   ${CMAKE_CURRENT_SOURCE_DIR}/install_check.py demo ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR})
 set_tests_properties(install.demo PROPERTIES SKIP_RETURN_CODE 77)

@@ -81,7 +81,13 @@ def demo_option(build):
     return False
 
 
-def tree(build, version, app):
+def languages(source):
+    """The languages of po/LINGUAS."""
+    with open(os.path.join(source, "po", "LINGUAS")) as f:
+        return [l.strip() for l in f if l.strip() and not l.startswith("#")]
+
+
+def tree(build, version, app, source):
     demo_on = demo_option(build)
     tmp = tempfile.mkdtemp(prefix="bkf-install-")
     try:
@@ -98,6 +104,8 @@ def tree(build, version, app):
             "share/metainfo/%s.metainfo.xml" % app,
             "share/icons/hicolor/scalable/apps/%s.svg" % app,
         } | set(icons)
+        langs = languages(source)
+        want |= {"share/locale/%s/LC_MESSAGES/brackenfold-launcher.mo" % l for l in langs}
         have = files_under(prefix)
         if demo_on:
             have = {f for f in have if not f.startswith("share/brackenfold/")}
@@ -149,8 +157,26 @@ def tree(build, version, app):
         env = dict(os.environ, BKF_LAUNCHER_SHOT=shot, BKF_HOME=os.path.join(tmp, "home"))
         env.pop("DISPLAY", None)
         env.pop("SDL_VIDEODRIVER", None)
+        for k in ("LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE", "BKF_LOCALEDIR"):
+            env.pop(k, None)
         rc, out = run([exe], env=env)
         check(rc == 0 and os.path.getsize(shot) > 0, "the installed launcher fails:\n" + out)
+        if not FAILS:
+            with open(shot, "rb") as f:
+                english = f.read()
+        # It finds its catalogues beside its bin/, as installed: every language draws
+        # another picture than English.
+        for l in langs:
+            env.update(LANG=l + ".UTF-8", LANGUAGE=l)
+            rc, out = run([exe], env=env)
+            with open(shot, "rb") as f:
+                check(rc == 0 and f.read() != english,
+                      "the installed launcher does not speak %s:\n%s" % (l, out))
+        # The desktop entry and the metainfo carry every language.
+        for l in langs:
+            check("Comment[%s]" % l in entry, "the desktop entry has no Comment[%s]" % l)
+            check(any(s.get("{http://www.w3.org/XML/1998/namespace}lang") == l
+                      for s in root.findall("summary")), "the metainfo has no %s summary" % l)
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
 
@@ -210,7 +236,7 @@ def readme(source):
 
 def main():
     if sys.argv[1] == "tree":
-        tree(sys.argv[2], sys.argv[3], sys.argv[4])
+        tree(sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5])
     elif sys.argv[1] == "demo":
         demo(sys.argv[2], sys.argv[3])
     elif sys.argv[1] == "readme":

@@ -2,8 +2,8 @@
 // environment, into a BMP on the screenshot mode's canvas, so that a test can compare a
 // real window with the exact pixels of any state (a message of its own, a last line of
 // raw bytes, a progress value), and scripts/shots can picture the checking screen, which
-// the screenshot mode has no word for. The directories come from BKF_HOME and the rest
-// as in the launcher itself.
+// the screenshot mode has no word for. The directories come from BKF_HOME, the language
+// from the locale variables, and the rest as in the launcher itself.
 //   HR_STATE       state code (0..6); unset or empty: 0, the checking screen
 //   HR_NEEDS_DISC  0 or 1
 //   HR_BLOCKED     1: a failure that is no build's (a plain title, no logs line)
@@ -30,6 +30,7 @@ main(int argc, char **argv)
 		fputs("usage: bkf_render OUT.bmp\n", stderr);
 		return 2;
 	}
+	(void)choose_language();
 	if (!canvas()) {
 		fprintf(stderr, "bkf_render: %s\n", SDL_GetError());
 		return 1;

@@ -581,7 +581,7 @@ TEST_F(Dirs, NoHomeAnywhere)
 	ASSERT_EQ(waitpid(pid, &st, 0), pid);
 	ASSERT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "the child could not become user 54321";
 	EXPECT_EQ(std::string(got), std::to_string(0) + " " + std::to_string(FAILED) + " 1 0||" +
-		"No home folder is known: HOME is not set, and the system has none for this user. "
+		"No home folder was found: HOME is not set, and the system has none for this user. "
 		"Set HOME or BKF_HOME.");
 }
 
@@ -620,7 +620,7 @@ TEST_F(Dirs, LongValuesAreRefused)
 	std::string xdg_fits = "/" + std::string(1023 - 1 - 12, 'x');
 	auto home_msg = [](int n) {
 		return "The path of the data folder is too long: " + std::to_string(n) +
-			" bytes, and at most 1023 fit. Set BKF_HOME to a shorter one.";
+			" bytes, where the limit is 1023. Set BKF_HOME to a shorter one.";
 	};
 	struct Row {
 		const char *name, *var;
@@ -635,11 +635,11 @@ TEST_F(Dirs, LongValuesAreRefused)
 		{"HOME too long", "HOME", fits, 0, home_msg(1023 + 25)},
 		{"BKF_SHARE that fits", "BKF_SHARE", fits, 1, ""},
 		{"BKF_SHARE too long", "BKF_SHARE", cut_on_slash, 0,
-			"The path of the app's files (BKF_SHARE) is too long: 1027 bytes, and at most "
-			"1023 fit."},
+			"The path of the app's files (BKF_SHARE) is too long: 1027 bytes, where the limit "
+			"is 1023."},
 		{"BKF_PYTHON too long", "BKF_PYTHON", std::string(3000, 'p'), 0,
-			"The path of the Python interpreter (BKF_PYTHON) is too long: 3000 bytes, and at "
-			"most 1023 fit."},
+			"The path of the Python interpreter (BKF_PYTHON) is too long: 3000 bytes, where "
+			"the limit is 1023."},
 	};
 	for (const Row &r : rows) {
 		SCOPED_TRACE(r.name);

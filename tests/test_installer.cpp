@@ -468,8 +468,6 @@ TEST_F(Installer, RoomBeforeASetup)
 	ASSERT_EQ(statvfs((dir + "/parent").c_str(), &vs), 0);
 	unsigned long long free = (unsigned long long)vs.f_bavail * vs.f_frsize;
 	ROOM_NEEDED = free + (1ull << 40);  // more than the disk has, whatever it has
-	char gb[32];
-	gb_down(free, gb, sizeof gb);
 
 	for (int state : {SETUP, FAILED}) {
 		SCOPED_TRACE(state == SETUP ? "Download and Build" : "Try Again without data");
@@ -494,16 +492,17 @@ TEST_F(Installer, RoomBeforeASetup)
 	ROOM_NEEDED = 3000000000ull;
 
 	struct {
-		unsigned long long bytes;
-		const char *gb;
+		unsigned long long bytes, whole, tenths;
 	} rows[] = {
-		{0, "0.0"}, {99999999, "0.0"}, {100000000, "0.1"}, {1234567890, "1.2"},
-		{2999999999, "2.9"}, {3000000000, "3.0"}, {67108864, "0.0"}, {12345678901234, "12345.6"},
+		{0, 0, 0}, {99999999, 0, 0}, {100000000, 0, 1}, {1234567890, 1, 2},
+		{2999999999, 2, 9}, {3000000000, 3, 0}, {67108864, 0, 0}, {12345678901234, 12345, 6},
 	};
 	for (const auto &r : rows) {
 		SCOPED_TRACE(r.bytes);
-		gb_down(r.bytes, gb, sizeof gb);
-		EXPECT_STREQ(gb, r.gb);
+		unsigned long long whole, tenths;
+		gb_down(r.bytes, &whole, &tenths);
+		EXPECT_EQ(whole, r.whole);
+		EXPECT_EQ(tenths, r.tenths);
 	}
 }
 
@@ -919,7 +918,7 @@ TEST_F(Installer, FailedWaitIsNoSuccess)
 	ASSERT_TRUE(ended);
 	EXPECT_EQ(S.state, FAILED);
 	EXPECT_STREQ(S.msg,
-		"The build ended, but how it ended could not be read. Its log has the details.");
+		"The build ended, but its result could not be read. Its log has the details.");
 
 	ASSERT_EQ(sigaction(SIGCHLD, &ign, &old), 0);
 	fake("printf '{\"ready\": true}'\n");

@@ -139,7 +139,7 @@ class Data(Case):
         la = self.launch(env=NO_HOME,
                          prefix=["setpriv", "--reuid=54321", "--regid=54321", "--clear-groups"])
         self.home = ""
-        msg = ("No home folder is known: HOME is not set, and the system has none for this "
+        msg = ("No home folder was found: HOME is not set, and the system has none for this "
                "user. Set HOME or BKF_HOME.")
         self.screen("failed", msg=msg, blocked=1)
         self.assertEqual(self.fake.records(), [])

@@ -71,7 +71,7 @@ class Env(Case):
             self.launch(home=value)
         else:
             self.launch(env={var: value})
-        msg = "The path of %s is too long: %d bytes, and at most 1023 fit." % (what, len(value))
+        msg = "The path of %s is too long: %d bytes, where the limit is 1023." % (what, len(value))
         if var == "BKF_HOME":
             msg = msg[:-1] + ". Set BKF_HOME to a shorter one."
             self.home = ""
