@@ -196,12 +196,13 @@ start_status()
 	S.check_ms = now_ms();
 }
 
+// Closes a descriptor of the record's and marks it closed; -1 is none.
 static void
-close_check()
+close_fd(int *fd)
 {
-	if (S.check_fd >= 0) {
-		(void)close(S.check_fd);
-		S.check_fd = -1;
+	if (*fd >= 0) {
+		(void)close(*fd);
+		*fd = -1;
 	}
 }
 
@@ -222,7 +223,7 @@ read_check()
 			S.check_len += (size_t)n;
 		}
 		if (n <= 0 || S.check_len == sizeof S.answer - 1)
-			close_check();
+			close_fd(&S.check_fd);
 	}
 	return got;
 }
@@ -240,7 +241,7 @@ pump_status()
 	if (end == 0 && now_ms() - S.check_ms < STATUS_LIMIT_MS)
 		return got;
 
-	close_check();
+	close_fd(&S.check_fd);
 	int st = 0, ok = 0;
 	if (end > 0)
 		ok = reap(S.check_pid, &st);
@@ -260,7 +261,7 @@ end_status()
 {
 	if (S.check_pid <= 0)
 		return;
-	close_check();
+	close_fd(&S.check_fd);
 	terminate(S.check_pid);
 	int st;
 	(void)finish_child(S.check_pid, now_ms(), CHECK_GRACE_MS, &st);
@@ -340,10 +341,7 @@ room_for_setup()
 static void
 log_lost(const char *why)
 {
-	if (S.log >= 0) {
-		(void)close(S.log);
-		S.log = -1;
-	}
+	close_fd(&S.log);
 	if (!S.log_why[0])
 		snprintf(S.log_why, sizeof S.log_why, "%.127s", why);
 }
@@ -356,9 +354,7 @@ open_log()
 	char path[1200];
 	static_assert(sizeof path > sizeof g_logs + sizeof "/install.log", "room for the log path");
 	S.log_why[0] = '\0';
-	if (S.log >= 0)
-		(void)close(S.log);
-	S.log = -1;
+	close_fd(&S.log);
 	mkdirs(g_logs);
 	snprintf(path, sizeof path, "%s/install.log", g_logs);
 	int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
@@ -645,15 +641,6 @@ stopped_message(int ok, int st)
 			"details."), WEXITSTATUS(st));
 }
 
-static void
-close_log()
-{
-	if (S.log >= 0) {
-		(void)close(S.log);
-		S.log = -1;
-	}
-}
-
 // The output has ended and the installer has exited (or its wait failed, unknown):
 // reap it and choose the screen its end leads to. What is left of a stopped build's
 // group goes now, while the installer's zombie still holds the group's id.
@@ -668,7 +655,7 @@ finish(int unknown)
 	}
 	S.pid = 0;
 	S.stopping = 0;
-	close_log();
+	close_fd(&S.log);
 	if (S.cancelled) {
 		S.state = S.needs_disc ? SETUP : UPDATE;
 		return;
@@ -690,13 +677,6 @@ finish(int unknown)
 		snprintf(msg, sizeof msg, "%.*s %s", keep > 0 ? keep : 0, S.msg, note);
 		memcpy(S.msg, msg, sizeof msg);
 	}
-}
-
-static void
-close_pipe()
-{
-	(void)close(S.fd);
-	S.fd = -1;
 }
 
 // Reads what the installer has written until the pipe is empty, for at most
@@ -724,12 +704,12 @@ drain()
 				tr("The build's output could not be read (%s). The build was stopped."),
 				strerror(errno));
 			S.lost = 1;
-			close_pipe();
+			close_fd(&S.fd);
 			stop_build();
 			return got;
 		}
 		if (n == 0) {
-			close_pipe();
+			close_fd(&S.fd);
 			return 1;
 		}
 		got = 1;
@@ -761,7 +741,7 @@ pump_build()
 		// A pipe still held after the SIGKILL belongs to a process that left the group:
 		// the launcher lets it go.
 		if (S.killed && S.fd >= 0 && t >= SHUTDOWN_LIMIT_MS + KILL_WAIT_MS)
-			close_pipe();
+			close_fd(&S.fd);
 	}
 	if (S.fd < 0) {
 		int end = exited(S.pid);
@@ -780,7 +760,7 @@ end_build()
 {
 	end_status();
 	if (S.fd >= 0)
-		close_pipe();
+		close_fd(&S.fd);
 	if (S.pid > 0) {
 		int st;
 		Uint32 t0 = S.stopping ? S.stop_ms : now_ms();
@@ -788,5 +768,5 @@ end_build()
 		S.pid = 0;
 		S.stopping = 0;
 	}
-	close_log();
+	close_fd(&S.log);
 }
