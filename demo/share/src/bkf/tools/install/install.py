@@ -113,10 +113,13 @@ def cleanup():
     del TEMPS[:]
 
 
+STOPS = (signal.SIGTERM, signal.SIGINT, signal.SIGHUP)
+
+
 def end_child(sig):
     """Ends the running child and everything it started, and reaps it."""
     child = CHILD
-    if child is None:
+    if child is None or child.returncode is not None:
         return
     try:
         # As group leader the whole group is signalled by the caller; otherwise the
@@ -140,7 +143,7 @@ def end_child(sig):
 
 def stop(signum, frame):
     """SIGTERM (the launcher's cancel), SIGINT, SIGHUP: stop at once."""
-    for s in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+    for s in STOPS:
         signal.signal(s, signal.SIG_IGN)
     if LEADER:
         try:
@@ -451,11 +454,19 @@ def run(cmd, relay):
     """Runs cmd with its output joined; relays each line or returns them all, with the
     exit status. The child leads its own group unless this process leads one."""
     global CHILD
+    # A stop that comes while the child is being started waits until CHILD names it,
+    # so that it ends the child too (the child leaves the group only just now); the
+    # child itself starts with nothing blocked.
+    signal.pthread_sigmask(signal.SIG_BLOCK, STOPS)
     try:
         CHILD = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                 stderr=subprocess.STDOUT, start_new_session=not LEADER)
+                                 stderr=subprocess.STDOUT, start_new_session=not LEADER,
+                                 preexec_fn=lambda: signal.pthread_sigmask(signal.SIG_UNBLOCK,
+                                                                           STOPS))
     except OSError as e:
         return 127, [str(e)]
+    finally:
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, STOPS)
     lines = []
     for raw in CHILD.stdout:
         line = raw.decode("utf-8", "replace").rstrip("\r\n")
