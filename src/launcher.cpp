@@ -1,7 +1,12 @@
-// launcher.cpp: the launcher's entry point. main() resolves the directories, starts SDL,
+// launcher.cpp: the launcher's entry point. main() chooses the language, starts SDL,
 // opens the window and the fonts, then either renders one screen into a BMP (screenshot
-// mode) or asks the installer for the game's status and runs the event loop until quit.
+// mode) or begins: resolves the directories, claims the data folder, asks the installer
+// for the game's status, and runs the event loop until quit.
 // To understand everything else, start reading main() at the bottom of this file.
+//
+// Sections: Globals, State and paths, The claim on the data folder, Child processes,
+// Actions and input, Fullscreen, Frames, Event loop, Screenshot mode, The canvas,
+// Start-up and shutdown.
 
 #include "launcher.h"
 

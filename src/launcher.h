@@ -1,8 +1,9 @@
-// launcher.h: the globals and functions that the launcher's four modules share.
+// launcher.h: the globals and functions that the launcher's five modules share.
 // One section per owning file, in the order main() meets them: launcher.cpp (state,
-// start-up, event loop, screenshot mode), drawing.cpp (fonts, text, buttons, screens),
-// installer_control.cpp (status query, build run), game_launch.cpp (running the game).
-// Each global is defined only in the file whose section declares it.
+// start-up, the claim on the data folder, child processes, event loop, screenshot
+// mode), language.cpp (the player's language), drawing.cpp (fonts, text, buttons,
+// screens), installer_control.cpp (status query, build run), game_launch.cpp (running
+// the game). Each global is defined only in the file whose section declares it.
 #pragma once
 
 #include <SDL.h>
