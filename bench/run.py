@@ -11,6 +11,7 @@ far better than any absolute time. BENCH_REPS scales the repetitions (default 1.
 0.3 gives a quick look).
 """
 
+import json
 import os
 import platform
 import shutil
@@ -74,35 +75,39 @@ def row(figure, product, floor, ratio, goal, met):
 # [SECTION] Frame cost -----------------------------------------------------------------
 
 def frame_cost():
-    import json
     names = ["checking", "setup", "update", "working", "failed", "ready", "crashed"]
-    runs = reps(5)
-    ratios = {n: [] for n in names}
-    times = {n: ([], []) for n in names}
-    for r in range(runs):
-        say("frame cost, run %d of %d" % (r + 1, runs))
-        env = base_env()
-        env["SDL_VIDEODRIVER"] = "dummy"
-        out = subprocess.run(
-            [os.path.join(BIN, "bench_frame"), "--benchmark_format=json",
-             "--benchmark_repetitions=%d" % reps(10), "--benchmark_min_time=0.05",
-             "--benchmark_enable_random_interleaving=true"],
-            env=env, check=True, capture_output=True, text=True).stdout
-        per = {}
-        for b in json.loads(out)["benchmarks"]:
-            if b.get("run_type") != "iteration":
-                continue
-            kind, arg = b["run_name"].split("/")
-            per.setdefault((kind, int(arg)), []).append(b["cpu_time"])
-        for i, n in enumerate(names):
-            d, f = median(per[("BM_draw", i)]), median(per[("BM_floor", i)])
-            ratios[n].append(d / f)
-            times[n][0].append(d)
-            times[n][1].append(f)
-    for n in names:
-        q = median(ratios[n])
-        row("frame cost, %s (µs)" % n, "%.0f" % median(times[n][0]),
-            "%.0f" % median(times[n][1]), "%.3f×" % q, "≤ 1.1×", q <= 1.1)
+    for scale in (1, 2):
+        runs = reps(5)
+        ratios = {n: [] for n in names}
+        times = {n: ([], []) for n in names}
+        for r in range(runs):
+            say("frame cost at %d×, run %d of %d" % (scale, r + 1, runs))
+            env = base_env()
+            env["SDL_VIDEODRIVER"] = "dummy"
+            out = subprocess.run(
+                [os.path.join(BIN, "bench_frame"), "--scale=%d" % scale,
+                 "--benchmark_format=json", "--benchmark_repetitions=%d" % reps(10),
+                 "--benchmark_min_time=0.05", "--benchmark_enable_random_interleaving=true"],
+                env=env, check=True, capture_output=True, text=True).stdout
+            per = {}
+            for b in json.loads(out)["benchmarks"]:
+                if b.get("run_type") != "iteration":
+                    continue
+                kind, arg = b["run_name"].split("/")
+                per.setdefault((kind, int(arg)), []).append(b["cpu_time"])
+            for i, n in enumerate(names):
+                d, f = median(per[("BM_draw", i)]), median(per[("BM_floor", i)])
+                ratios[n].append(d / f)
+                times[n][0].append(d)
+                times[n][1].append(f)
+        for n in names:
+            q = median(ratios[n])
+            if scale == 1:
+                row("frame cost, %s (µs)" % n, "%.0f" % median(times[n][0]),
+                    "%.0f" % median(times[n][1]), "%.3f×" % q, "≤ 1.1×", q <= 1.1)
+            else:
+                row("frame cost at 2× (1920×1200), %s (µs)" % n, "%.0f" % median(times[n][0]),
+                    "%.0f" % median(times[n][1]), "%.3f×" % q, "", None)
 
 
 # [SECTION] Start-up -------------------------------------------------------------------
