@@ -1,10 +1,10 @@
 // floor_start.cpp: the least a launcher can do. "floor_start shot PATH" starts SDL (video
 // and game controllers) and SDL2_ttf, opens the window (hidden), the software renderer
 // and the four fonts, paints the ready screen once, reads it back and writes it as a
-// BMP: the floor of the start-up figures. "floor_start idle ready|working" keeps a
-// visible window open and repaints the screen on every wake-up, as often as the
-// launcher's loop wakes (every 250 ms, or 50 ms while a build runs): the floor of the
-// idle figures.
+// BMP: the floor of the start-up figures. "floor_start idle ready|working" is the
+// launcher as it was before it drew only changed pictures: a visible window on SDL's
+// default renderer, repainted and presented on every wake-up (every 250 ms, or 50 ms
+// while a build runs): the floor of the live window's figures.
 
 #include "floor.h"
 

@@ -8,8 +8,8 @@ Every figure is a ratio to a floor measured in the same run, product and floor t
 in turns, and the median over the repetitions is what the table shows: the machine may
 be busy with other work, and a median of ratios taken side by side stands up to that
 far better than any absolute time. BENCH_REPS scales the repetitions (default 1.0;
-0.3 gives a quick look); BENCH_ONLY picks sections (frame,start,idle,drain,cancel,
-pump).
+0.3 gives a quick look); BENCH_ONLY picks sections (frame,start,live,wayland,drain,
+cancel,pump).
 """
 
 import json
@@ -17,6 +17,7 @@ import os
 import platform
 import shutil
 import signal
+import socket
 import statistics
 import struct
 import subprocess
@@ -30,7 +31,7 @@ LAUNCHER = os.path.join(BUILD, "brackenfold-launcher")
 FLOOD = os.path.join(BIN, "flood")
 SHIM = os.path.join(BIN, "libpresent_shim.so")
 SCALE = float(os.environ.get("BENCH_REPS", "1"))
-SECTIONS = "frame,start,idle,drain,cancel,pump"
+SECTIONS = "frame,start,live,wayland,drain,cancel,pump"
 PUMP_BYTES = 64 * 1024 * 1024
 LIVE_SECONDS = 10.0
 CLK_TCK = os.sysconf("SC_CLK_TCK")
@@ -200,6 +201,54 @@ class Xvfb:
         self.p.wait()
 
 
+class Weston:
+    """A nested compositor in an X11 window of the Xvfb server, software-composited.
+    Its clients need XDG_RUNTIME_DIR and WAYLAND_DISPLAY from wayland_env()."""
+
+    SOCKET = "wayland-bench"
+
+    def __init__(self, display, tmp):
+        self.display = display
+        self.dir = tempfile.mkdtemp(prefix="weston.", dir=tmp)
+        self.run = os.path.join(self.dir, "run")
+        os.mkdir(self.run, 0o700)
+
+    def __enter__(self):
+        ini = os.path.join(self.dir, "weston.ini")
+        with open(ini, "w") as f:
+            f.write("[core]\nidle-time=0\n[shell]\npanel-position=none\nlocking=false\n"
+                    "animation=none\n")
+        notify = os.path.join(self.dir, "notify")
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        s.bind(notify)
+        s.settimeout(30)
+        env = base_env()
+        env.update(DISPLAY=self.display, XDG_RUNTIME_DIR=self.run, NOTIFY_SOCKET=notify)
+        self.log = open(os.path.join(self.dir, "weston.log"), "w")
+        self.p = subprocess.Popen(
+            ["weston", "--backend=x11-backend.so", "--socket=" + self.SOCKET,
+             "--config=" + ini, "--width=1200", "--height=750", "--use-pixman",
+             "--modules=systemd-notify.so"], env=env, stdout=self.log, stderr=subprocess.STDOUT)
+        try:
+            while b"READY=1" not in s.recv(4096):
+                pass
+        except (socket.timeout, OSError):
+            self.__exit__()
+            raise RuntimeError("weston did not become ready")
+        finally:
+            s.close()
+        return self
+
+    def wayland_env(self):
+        return {"XDG_RUNTIME_DIR": self.run, "WAYLAND_DISPLAY": self.SOCKET,
+                "SDL_VIDEODRIVER": "wayland"}
+
+    def __exit__(self, *exc):
+        self.p.terminate()
+        self.p.wait()
+        self.log.close()
+
+
 def xdo(display, *args):
     env = dict(os.environ, DISPLAY=display)
     return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True,
@@ -226,6 +275,38 @@ def read_numbers(path):
             return [int(v) for v in f.read().split()]
     except (FileNotFoundError, ValueError):
         return None
+
+
+def cpu_ticks(pid):
+    """CPU seconds of the process and every thread it had, in clock ticks."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLK_TCK  # utime, stime
+
+
+def cpu_threads(pid):
+    """(thread ids, CPU seconds of those threads to the nanosecond)."""
+    tids, total = [], 0
+    for t in sorted(os.listdir("/proc/%d/task" % pid)):
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, t)) as f:
+                total += int(f.read().split()[0])
+            tids.append(t)
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+    return tids, total / 1e9
+
+
+def memory(pid):
+    """(VmRSS in KiB, threads) of the live process."""
+    rss = threads = 0
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                rss = int(line.split()[1])
+            elif line.startswith("Threads:"):
+                threads = int(line.split()[1])
+    return rss, threads
 
 
 def stop(p):
@@ -296,45 +377,115 @@ class FloorWindow:
         shutil.rmtree(os.path.dirname(self.presents), ignore_errors=True)
 
 
-# [SECTION] Idle cost ------------------------------------------------------------------
+# [SECTION] The live window ------------------------------------------------------------
 
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / CLK_TCK  # utime, stime
+# The two ways the launcher presents on X11: as it is (the software renderer onto the
+# window's surface), and with GL presentation forced, as a player who sets it gets.
+PATHS = (("live window", {}), ("GL presentation forced", {"SDL_FRAMEBUFFER_ACCELERATION": "1"}))
+GOALS = {"ready": {"rss": 0.2, "cpu": 0.15}, "working": {"rss": 0.2, "cpu": 0.4}}
 
 
-def idle_cost(display, tmp):
-    soft = {"SDL_RENDER_DRIVER": "software"}
+def watch(procs, seconds):
+    """CPU seconds each process used over the interval, and its memory at the end. The
+    threads' own run times count to the nanosecond when the same threads lived through
+    the interval; else the process's clock ticks, which also hold those of threads gone."""
+    time.sleep(1.0)
+    c0 = [(cpu_threads(p.pid), cpu_ticks(p.pid)) for p in procs]
+    time.sleep(seconds)
+    c1 = [(cpu_threads(p.pid), cpu_ticks(p.pid)) for p in procs]
+    out = []
+    for p, ((ta, a), ka), ((tb, b), kb) in zip(procs, c0, c1):
+        out.append((b - a if ta == tb else kb - ka, memory(p.pid)))
+    return out
+
+
+def live_rows(label, screen, got, floor, goals):
+    """Three rows, resident memory, threads and CPU time, beside the floor's; got and
+    floor hold (CPU seconds, (VmRSS KiB, threads)) of each repetition."""
+    what = "ready" if screen == "ready" else "working, moving bar"
+
+    def mib(xs):
+        return "%.1f" % (median([x[1][0] for x in xs]) / 1024)
+
+    def ms(xs):
+        s = median([x[0] for x in xs])
+        return "%.1f" % (s * 1e3) if s < 0.1 else "%.0f" % (s * 1e3)
+
+    def at_most(q, goal):
+        return ("≤ %g×" % goal, q <= goal) if goal else ("", None)
+
+    rss = median([a[1][0] / b[1][0] for a, b in zip(got, floor)])
+    cpu = median([a[0] / b[0] for a, b in zip(got, floor)])
+    row("%s, %s: resident (MiB)" % (label, what), mib(got), mib(floor), "%.2f×" % rss,
+        *at_most(rss, goals.get("rss")))
+    row("%s, %s: threads" % (label, what), "%d" % median([x[1][1] for x in got]),
+        "%d" % median([x[1][1] for x in floor]), "", "", None)
+    row("%s, %s: CPU in %.0f s (ms)" % (label, what, LIVE_SECONDS), ms(got), ms(floor),
+        "%.3f×" % cpu, *at_most(cpu, goals.get("cpu")))
+
+
+def live_window(display, tmp):
     for screen in ("ready", "working"):
-        ratios, lc, fc = [], [], []
+        got = {label: [] for label, _ in PATHS}
+        floor = []
         n = reps(3)
         for i in range(n):
-            say("idle cost, %s screen, run %d of %d (%.0f s)" % (screen, i + 1, n, LIVE_SECONDS))
-            launcher = Launcher(tmp, display, "ready" if screen == "ready" else "update",
-                                extra=soft)
-            floor = None
+            say("live window, %s screen, run %d of %d (%.0f s)" % (screen, i + 1, n, LIVE_SECONDS))
+            procs = []
             try:
-                if screen == "ready":
-                    launcher.in_loop()
-                else:
-                    launcher.build()
-                    wait_for(lambda: read_numbers(launcher.times), 60, "the installer's start")
-                floor = FloorWindow(tmp, display, screen, soft)
-                time.sleep(1.0)
-                a0, b0 = cpu_seconds(launcher.p.pid), cpu_seconds(floor.p.pid)
-                time.sleep(LIVE_SECONDS)
-                a1, b1 = cpu_seconds(launcher.p.pid), cpu_seconds(floor.p.pid)
+                # All three in the same server over the same seconds; who starts first
+                # changes from run to run.
+                for k in in_turns(i, [0, 1, 2]):
+                    if k == 2:
+                        procs.append((k, FloorWindow(tmp, display, screen)))
+                        continue
+                    la = Launcher(tmp, display, "ready" if screen == "ready" else "update",
+                                  extra=PATHS[k][1])
+                    procs.append((k, la))
+                    if screen == "ready":
+                        la.in_loop()
+                    else:
+                        la.build()
+                        wait_for(lambda: read_numbers(la.times), 60, "the installer's start")
+                procs.sort(key=lambda kp: kp[0])
+                res = watch([p.p for _, p in procs], LIVE_SECONDS)
             finally:
-                if floor:
-                    floor.stop()
-                launcher.stop()
-            lc.append(a1 - a0)
-            fc.append(b1 - b0)
-            ratios.append((a1 - a0) / max(b1 - b0, 1.0 / CLK_TCK))
-        q = median(ratios)
-        row("idle CPU in %.0f s, %s screen (ms)" % (LIVE_SECONDS, screen),
-            "%.0f" % (median(lc) * 1e3), "%.0f" % (median(fc) * 1e3), "%.2f×" % q, "", None)
+                for _, p in procs:
+                    p.stop()
+            for k, (label, _) in enumerate(PATHS):
+                got[label].append(res[k])
+            floor.append(res[2])
+        for label, _ in PATHS:
+            live_rows(label, screen, got[label], floor,
+                      GOALS[screen] if label == "live window" else {})
+
+
+def wayland(tmp):
+    if not shutil.which("weston"):
+        NOTES.append("Wayland: weston is not installed; its rows are left out.")
+        return
+    got, floor = [], []
+    n = reps(3)
+    with Xvfb() as x, Weston(x.display, tmp) as w:
+        for i in range(n):
+            say("Wayland, ready screen, run %d of %d (%.0f s)" % (i + 1, n, LIVE_SECONDS))
+            procs = []
+            try:
+                for k in in_turns(i, [0, 1]):
+                    if k == 0:
+                        la = Launcher(tmp, None, "ready", extra=w.wayland_env())
+                        la.in_loop()
+                        procs.append((0, la))
+                    else:
+                        procs.append((1, FloorWindow(tmp, None, "ready", w.wayland_env())))
+                procs.sort(key=lambda kp: kp[0])
+                res = watch([p.p for _, p in procs], LIVE_SECONDS)
+            finally:
+                for _, p in procs:
+                    p.stop()
+            got.append(res[0])
+            floor.append(res[1])
+    live_rows("Wayland (informational)", "ready", got, floor, {})
 
 
 # [SECTION] Drain ----------------------------------------------------------------------
@@ -502,14 +653,16 @@ def main():
             frame_cost()
         if "start" in only:
             start_up(tmp)
-        if only & {"idle", "drain", "cancel"}:
+        if only & {"live", "drain", "cancel"}:
             with Xvfb() as x:
-                if "idle" in only:
-                    idle_cost(x.display, tmp)
+                if "live" in only:
+                    live_window(x.display, tmp)
                 if "drain" in only:
                     drain(x.display, tmp)
                 if "cancel" in only:
                     cancel(x.display, tmp)
+        if "wayland" in only:
+            wayland(tmp)
         if "pump" in only:
             pump(tmp)
     finally:
