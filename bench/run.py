@@ -542,10 +542,10 @@ def through_launcher(display, tmp, how, nbytes):
         frames = presents(launcher.presents)
     finally:
         launcher.stop()
-    # Every gap that overlaps the flood: from the last frame before its start to the
-    # first one after its end.
-    gap = max((b - a for a, b in zip(frames, frames[1:]) if b > t[0] and a < t[2]),
-              default=float("inf")) / 1e6
+    # The longest the picture stood still while the flood ran: the gaps between frames
+    # cut to the flood's own time, from its first write to install.log whole.
+    gap = max((min(b, t[2]) - max(a, t[0]) for a, b in zip(frames, frames[1:])
+               if b > t[0] and a < t[2]), default=float("inf")) / 1e6
     return (t[2] - t[0]) / 1e9, gap
 
 
