@@ -1,9 +1,9 @@
-// drain.cpp: the drain throughput. "bench_drain pump|bare BYTES LOG WRITER" runs WRITER
-// (the flood installer) with its output into a pipe and reads all BYTES of it: "pump"
-// with pump_build() on the non-blocking read end, as the launcher does (waiting in
-// poll() whenever a call finds the pipe empty), "bare" with a loop of blocking 4096-byte
-// read()s and fwrite()s. Both copy the stream into LOG, from a pipe of the size the
-// launcher's build run uses. Prints the seconds it took.
+// drain.cpp: the drain's own throughput. "bench_drain pump|bare BYTES LOG WRITER" runs
+// WRITER (the flood installer) with its output into a pipe and reads all BYTES of it:
+// "pump" with pump_build() on the non-blocking read end, as the launcher does (waiting
+// in poll() whenever a call finds the pipe empty), "bare" with a relay and nothing
+// else: blocking reads of 1 MiB, each written out with write(2). Both copy the stream
+// into LOG, from a pipe of the size the launcher's build run uses. Prints the seconds.
 
 #include "launcher.h"
 
@@ -69,15 +69,19 @@ main(int argc, char **argv)
 			}
 		}
 	} else {
-		FILE *f = fopen(log, "w");
-		char buf[4096];
+		int f = open(log, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		static char buf[1 << 20];  // the block the launcher reads
 		ssize_t n;
-		while ((n = read(p[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-			if (n > 0 && f)
-				(void)fwrite(buf, 1, (size_t)n, f);
+		while ((n = read(p[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)) {
+			for (ssize_t off = 0; off < n;) {
+				ssize_t w = write(f, buf + off, (size_t)(n - off));
+				if (w <= 0)
+					return 1;
+				off += w;
+			}
+		}
 		(void)close(p[0]);
-		if (f)
-			(void)fclose(f);
+		(void)close(f);
 		int st;
 		(void)waitpid(pid, &st, 0);
 	}

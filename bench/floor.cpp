@@ -1,5 +1,6 @@
 // floor.cpp: the floor frame of every screen, written straight through: no state
-// record, no formatting beyond what a screen's own texts need, no button table.
+// record, no formatting beyond what a screen's own texts need, no button table. Every
+// position is a canvas pixel times FL_SCALE; the renderer scales nothing.
 
 #include "floor.h"
 
@@ -7,10 +8,20 @@
 #include <cstdlib>
 
 SDL_Renderer *FL_R;
+int FL_SCALE = 1;
 TTF_Font *FL_TITLE, *FL_BODY, *FL_SMALL, *FL_BUTTON;
+TTF_Font *FL_BODY_1X, *FL_BUTTON_1X;
+
+// SDL2_ttf's sizes are points at 72 dots an inch: twice that is twice the size.
+static TTF_Font *
+open_at(const char *path, int size, int scale)
+{
+	unsigned dpi = 72u * (unsigned)scale;
+	return scale == 1 ? TTF_OpenFont(path, size) : TTF_OpenFontDPI(path, size, dpi, dpi);
+}
 
 static TTF_Font *
-open_face(const char *file, int size)
+open_face(const char *file, int size, int scale)
 {
 	static const char *dirs[] = {
 		"/usr/share/fonts/dejavu",
@@ -22,31 +33,35 @@ open_face(const char *file, int size)
 	const char *env = getenv("BKF_FONTS");
 	if (env && *env) {
 		snprintf(path, sizeof path, "%.1000s/%s", env, file);
-		if (TTF_Font *f = TTF_OpenFont(path, size))
+		if (TTF_Font *f = open_at(path, size, scale))
 			return f;
 	}
 	for (const char *d : dirs) {
 		snprintf(path, sizeof path, "%s/%s", d, file);
-		if (TTF_Font *f = TTF_OpenFont(path, size))
+		if (TTF_Font *f = open_at(path, size, scale))
 			return f;
 	}
 	return nullptr;
 }
 
 int
-floor_fonts()
+floor_fonts(int scale)
 {
-	FL_TITLE = open_face("DejaVuSans-Bold.ttf", 40);
-	FL_BODY = open_face("DejaVuSans.ttf", 24);
-	FL_SMALL = open_face("DejaVuSans.ttf", 16);
-	FL_BUTTON = open_face("DejaVuSans-Bold.ttf", 24);
-	return FL_BODY != nullptr;
+	FL_SCALE = scale;
+	FL_TITLE = open_face("DejaVuSans-Bold.ttf", 40, scale);
+	FL_BODY = open_face("DejaVuSans.ttf", 24, scale);
+	FL_SMALL = open_face("DejaVuSans.ttf", 16, scale);
+	FL_BUTTON = open_face("DejaVuSans-Bold.ttf", 24, scale);
+	FL_BODY_1X = scale == 1 ? FL_BODY : open_face("DejaVuSans.ttf", 24, 1);
+	FL_BUTTON_1X = scale == 1 ? FL_BUTTON : open_face("DejaVuSans-Bold.ttf", 24, 1);
+	return FL_BODY != nullptr && FL_BODY_1X != nullptr;
 }
 
 static void
 rect(int x, int y, int w, int h, Uint8 r, Uint8 g, Uint8 b, Uint8 a)
 {
-	SDL_Rect q = {x, y, w, h};
+	const int k = FL_SCALE;
+	SDL_Rect q = {x * k, y * k, w * k, h * k};
 	(void)SDL_SetRenderDrawColor(FL_R, r, g, b, a);
 	(void)SDL_RenderFillRect(FL_R, &q);
 }
@@ -56,15 +71,16 @@ put(TTF_Font *f, int x, int y, int wrap, SDL_Color c, const char *s)
 {
 	if (!f)
 		return;
-	SDL_Surface *sf = wrap ? TTF_RenderUTF8_Blended_Wrapped(f, s, c, (Uint32)wrap)
+	const int k = FL_SCALE;
+	SDL_Surface *sf = wrap ? TTF_RenderUTF8_Blended_Wrapped(f, s, c, (Uint32)(wrap * k))
 		: TTF_RenderUTF8_Blended(f, s, c);
 	if (!sf)
 		return;
 	if (SDL_Texture *t = SDL_CreateTextureFromSurface(FL_R, sf)) {
 		int w = sf->w;
-		if (!wrap && 920 - x < w)
-			w = 920 - x;
-		SDL_Rect src = {0, 0, w, sf->h}, dst = {x, y, w, sf->h};
+		if (!wrap && (920 - x) * k < w)
+			w = (920 - x) * k;
+		SDL_Rect src = {0, 0, w, sf->h}, dst = {x * k, y * k, w, sf->h};
 		(void)SDL_RenderCopy(FL_R, t, &src, &dst);
 		SDL_DestroyTexture(t);
 	}
@@ -99,7 +115,7 @@ static int
 label_width(const char *label)
 {
 	int w = 0, h = 0;
-	(void)TTF_SizeUTF8(FL_BUTTON, label, &w, &h);
+	(void)TTF_SizeUTF8(FL_BUTTON_1X, label, &w, &h);
 	return w;
 }
 
@@ -116,7 +132,7 @@ button(const char *label, int w, int right, int focused)
 		rect(x, y, w, 64, 60, 50, 100, 200);
 	}
 	int lw = 0, lh = 0;
-	(void)TTF_SizeUTF8(FL_BUTTON, label, &lw, &lh);
+	(void)TTF_SizeUTF8(FL_BUTTON_1X, label, &lw, &lh);
 	SDL_Color c = focused ? SDL_Color{40, 30, 80, 255} : SDL_Color{255, 255, 255, 255};
 	put(FL_BUTTON, x + (w - lw) / 2, y + (64 - lh) / 2, 0, c, label);
 }
@@ -168,7 +184,7 @@ floor_frame(int screen, const char *logs, Uint32 started)
 		char clock[32];
 		snprintf(clock, sizeof clock, "%u:%02u", e / 60000, e / 1000 % 60);
 		int w = 0;
-		(void)TTF_SizeUTF8(FL_BODY, clock, &w, nullptr);
+		(void)TTF_SizeUTF8(FL_BODY_1X, clock, &w, nullptr);
 		put(FL_BODY, 912 - w, 112, 0, DIM_, clock);
 		rect(48, 160, 864, 14, 30, 24, 60, 255);
 		rect(48, 160, (int)(0.42 * 864), 14, 255, 204, 51, 255);
